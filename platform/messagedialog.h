@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+namespace ostrelle {
+
+// A modal message for the operator. Behind an interface so that tests answer it in advance.
+class MessageDialog
+{
+public:
+    enum class Icon { None, Warning, Critical };
+    enum class Buttons { Ok, YesNo };
+    enum class Button { Ok, Yes, No };
+
+    virtual ~MessageDialog() = default;
+
+    // Shows the message and returns the button the operator pressed.
+    virtual Button show(const QString& text, const QString& title, Icon icon, Buttons buttons,
+                        Button defaultButton) = 0;
+};
+
+} // namespace ostrelle

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+namespace ostrelle {
+
+// The per-user settings store: text values by application, section and key.
+class SettingsBackend
+{
+public:
+    virtual ~SettingsBackend() = default;
+
+    // The stored text, or defaultText when the key is absent.
+    virtual QString get(const QString& application, const QString& section, const QString& key,
+                        const QString& defaultText) = 0;
+
+    // Creates the key or overwrites its text. Takes effect in the store at the next commit().
+    virtual void save(const QString& application, const QString& section, const QString& key,
+                      const QString& text) = 0;
+
+    // Writes what save() staged, all at once. On failure returns false and puts the reason,
+    // fit for the operator (path and cause), into whyNot; what was staged is kept for the next try.
+    [[nodiscard]] virtual bool commit(QString* whyNot) = 0;
+};
+
+} // namespace ostrelle

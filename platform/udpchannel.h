@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+namespace ostrelle {
+
+// The UDP socket the poll cycle talks through: one remote host at a time, one datagram out per
+// request. Behind an interface so that tests drive the cycle without a network.
+class UdpChannel : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~UdpChannel() override = default;
+
+    // Drops the socket and any name lookup in progress; nothing more arrives for the old remote.
+    virtual void close() = 0;
+    virtual void setRemoteHost(const QString& host) = 0;
+    // Starts resolving the remote host without blocking. ready() follows once a datagram can be
+    // sent to it (possibly before this returns); a host that cannot be reached gives no signal.
+    virtual void connectToRemote() = 0;
+    // Sends one datagram to the connected remote; false when it could not be sent.
+    virtual bool send(const QByteArray& datagram) = 0;
+
+signals:
+    void ready();
+    void datagramArrived(const QByteArray& datagram);
+    // The socket itself has become unusable (not just one unreachable server).
+    void errorOccurred(const QString& description);
+};
+
+} // namespace ostrelle
