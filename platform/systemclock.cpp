@@ -43,9 +43,9 @@ long long daysFromCivil(long long y, unsigned m, unsigned d)
 SYSTEMTIME SystemClock::utcNow() const
 {
     timespec ts{};
-    ::clock_gettime(CLOCK_REALTIME, &ts);
     tm parts{};
-    ::gmtime_r(&ts.tv_sec, &parts);
+    if (::clock_gettime(CLOCK_REALTIME, &ts) != 0 || ::gmtime_r(&ts.tv_sec, &parts) == nullptr)
+        return {};
     SYSTEMTIME st;
     st.wYear = static_cast<std::uint16_t>(parts.tm_year + 1900);
     st.wMonth = static_cast<std::uint16_t>(parts.tm_mon + 1);
@@ -60,8 +60,14 @@ SYSTEMTIME SystemClock::utcNow() const
 
 bool SystemClock::setUtc(const SYSTEMTIME& t)
 {
-    if (t.wMonth < 1 || t.wMonth > 12 || t.wDay < 1 || t.wDay > 31 || t.wHour > 23 || t.wMinute > 59
-        || t.wSecond > 59 || t.wMilliseconds > 999)
+    // A malformed record (31 February) would otherwise be carried into the next month and set.
+    static constexpr unsigned monthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (t.wMonth < 1 || t.wMonth > 12 || t.wHour > 23 || t.wMinute > 59 || t.wSecond > 59
+        || t.wMilliseconds > 999)
+        return false;
+    const bool leap = (t.wYear % 4 == 0 && t.wYear % 100 != 0) || t.wYear % 400 == 0;
+    const unsigned lastDay = monthDays[t.wMonth - 1] + (t.wMonth == 2 && leap ? 1 : 0);
+    if (t.wDay < 1 || t.wDay > lastDay)
         return false;
     const long long days = daysFromCivil(t.wYear, t.wMonth, t.wDay);
     timespec ts{};
