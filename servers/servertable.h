@@ -51,9 +51,12 @@ public:
     void RemoveAllRows();
     // Erases the text of every cell; the rows stay.
     void Clear();
-    // Removes one server row (1 <= row < Rows()); the rows below move up by one.
+    // Removes one server row (1 <= row < Rows()); the rows below move up by one. A current row
+    // below it moves up with its server; when the removed row itself was current, no row is
+    // current afterwards, so that Remove never acts on a row the operator did not choose.
     void RemoveItem(int row);
 
+    // Reads outside the table give empty text and normal colour; writes outside it are ignored.
     QString TextMatrix(int row, int col) const;
     void setTextMatrix(int row, int col, const QString& text);
 
@@ -89,6 +92,8 @@ private:
     using RowCells = std::array<Cell, ColumnCount>;
 
     bool isServerRow(int row) const { return row >= 1 && row < Rows(); }
+    bool isCell(int row, int col) const { return row >= 0 && row < Rows() && col >= 0 && col < ColumnCount; }
+    void moveCurrentRow(int row);
 
     QList<RowCells> m_rows;
     std::array<int, ColumnCount> m_colWidths{};

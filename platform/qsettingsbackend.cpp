@@ -1,0 +1,111 @@
+#include "platform/qsettingsbackend.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QStringList>
+
+namespace ostrelle {
+
+namespace {
+
+QString settingsKey(const QString& section, const QString& key)
+{
+    return section + QLatin1Char('/') + key;
+}
+
+} // namespace
+
+QSettingsBackend::QSettingsBackend(const QString& directory)
+    : m_directory(directory.isEmpty() ? defaultDirectory() : directory)
+{
+}
+
+QSettingsBackend::~QSettingsBackend() = default;
+
+QString QSettingsBackend::defaultDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/Brevikon");
+}
+
+QString QSettingsBackend::filePath(const QString& application) const
+{
+    return m_directory + QLatin1Char('/') + application + QStringLiteral(".ini");
+}
+
+QSettings& QSettingsBackend::settingsFor(const QString& application)
+{
+    Application& app = m_applications[application];
+    if (!app.settings)
+        app.settings = std::make_unique<QSettings>(filePath(application), QSettings::IniFormat);
+    return *app.settings;
+}
+
+QString QSettingsBackend::get(const QString& application, const QString& section, const QString& key,
+                              const QString& defaultText)
+{
+    const QString fullKey = settingsKey(section, key);
+    if (const auto app = m_applications.find(application); app != m_applications.end()) {
+        const auto staged = app->second.staged.constFind(fullKey);
+        if (staged != app->second.staged.constEnd())
+            return *staged;
+    }
+
+    QSettings& settings = settingsFor(application);
+    if (!settings.contains(fullKey))
+        return defaultText;
+    const QVariant value = settings.value(fullKey);
+    // An unquoted text with commas, as a hand-edited file may hold, reads back as a list.
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QStringLiteral(", "));
+    if (value.canConvert<QString>())
+        return value.toString();
+    return defaultText;
+}
+
+void QSettingsBackend::save(const QString& application, const QString& section, const QString& key,
+                            const QString& text)
+{
+    m_applications[application].staged.insert(settingsKey(section, key), text);
+}
+
+bool QSettingsBackend::commit(QString* whyNot)
+{
+    for (auto& [application, app] : m_applications) {
+        if (!app.staged.isEmpty() && !commitApplication(application, app, whyNot))
+            return false;
+    }
+    return true;
+}
+
+bool QSettingsBackend::commitApplication(const QString& application, Application& app, QString* whyNot)
+{
+    const QString path = QDir::toNativeSeparators(filePath(application));
+    const auto fail = [&](const QString& cause) {
+        if (whyNot)
+            *whyNot = QStringLiteral("%1: %2").arg(path, cause);
+        // QSettings keeps its first error for good; a fresh object lets the next commit succeed.
+        app.settings.reset();
+        return false;
+    };
+
+    if (!QDir().mkpath(m_directory))
+        return fail(QStringLiteral("the folder cannot be created"));
+
+    // A file that could not even be read has left its object with a lasting error.
+    if (app.settings && app.settings->status() == QSettings::AccessError)
+        app.settings.reset();
+    QSettings& settings = settingsFor(application);
+    for (auto it = app.staged.constBegin(); it != app.staged.constEnd(); ++it)
+        settings.setValue(it.key(), *it);
+    settings.sync();
+    if (settings.status() == QSettings::AccessError)
+        return fail(QFileInfo(filePath(application)).isDir() ? QStringLiteral("a folder is in the way")
+                                                             : QStringLiteral("access denied"));
+    app.staged.clear();
+    return true;
+}
+
+} // namespace ostrelle
