@@ -64,7 +64,10 @@ signals:
     void fatalErrorAcknowledged();
 
 private:
-    // (members are the implementer's; the ones above are what callers rely on)
+    void endOfPass();
+    void abandonRequest();
+    void forgetCandidate();
+
     ServerTable& m_table;
     const Settings& m_settings;
     UdpChannel& m_channel;
@@ -75,11 +78,15 @@ private:
     int m_pollCountdown = 0;
     double m_requestSendTime = 0.0;
     NtpPacketBytes m_ntpRequest{};
+    // From the poll step until the reply, the time-out or the operator's removal of the row.
     bool m_awaitingReply = false;
+    // The request of this step has left; only from then on can a datagram answer it.
+    bool m_requestSent = false;
 
     QString m_bestServer;
     int m_bestStratum = -1;
     double m_bestOffset = 0.0;
+    int m_candidateRow = 0;
 
     QString m_labelPoll = QStringLiteral("-");
     QString m_labelSync = QStringLiteral("None");

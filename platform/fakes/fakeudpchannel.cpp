@@ -1,0 +1,40 @@
+#include "platform/fakes/fakeudpchannel.h"
+
+namespace ostrelle {
+
+void FakeUdpChannel::close()
+{
+    ++closeCalls;
+    isOpen = false;
+    m_readyPending = false;
+}
+
+void FakeUdpChannel::setRemoteHost(const QString& host)
+{
+    remoteHost = host;
+}
+
+void FakeUdpChannel::connectToRemote()
+{
+    connectedHosts.append(remoteHost);
+    isOpen = true;
+    m_readyPending = readiness != Readiness::Never;
+    if (readiness == Readiness::AtOnce)
+        becomeReady();
+}
+
+bool FakeUdpChannel::send(const QByteArray& datagram)
+{
+    sent.append({remoteHost, datagram});
+    return sendSucceeds;
+}
+
+void FakeUdpChannel::becomeReady()
+{
+    if (!m_readyPending)
+        return;
+    m_readyPending = false;
+    emit ready();
+}
+
+} // namespace ostrelle
