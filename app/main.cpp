@@ -1,11 +1,51 @@
+#include "app/form1.h"
+#include "platform/qsettingsbackend.h"
+#include "platform/qtudpchannel.h"
+#include "platform/systemclock.h"
+#include "platform/widgetmessagedialog.h"
+
 #include <QApplication>
-#include <QWidget>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Qt aborts with a long plugin message when no display can be opened; say it in one line instead.
+bool hasDisplay()
+{
+#if defined(Q_OS_LINUX) || defined(Q_OS_FREEBSD)
+    const auto isSet = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY") || isSet("QT_QPA_PLATFORM");
+#else
+    return true;
+#endif
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    if (!hasDisplay()) {
+        std::fputs("ostrelle: no graphical display found (DISPLAY and WAYLAND_DISPLAY are not set); "
+                   "start it from a desktop session.\n",
+                   stderr);
+        return 2;
+    }
     QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Brevikon Ostrelle"));
+    QApplication::setApplicationName(QStringLiteral("Ostrelle"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Brevikon Ostrelle"));
+
+    ostrelle::SystemClock clock;
+    ostrelle::QSettingsBackend store;
+    ostrelle::QtUdpChannel channel;
+    ostrelle::WidgetMessageDialog messages;
+    ostrelle::Form1 window(clock, store, channel, messages);
+    messages.setParentWidget(&window);
+    QObject::connect(&window.monitor().cycle(), &ostrelle::PollCycle::fatalErrorAcknowledged, &app,
+                     [] { QCoreApplication::exit(1); });
     window.show();
     return app.exec();
 }

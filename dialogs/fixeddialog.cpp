@@ -1,0 +1,48 @@
+#include "dialogs/fixeddialog.h"
+
+#include "dialogs/artwork.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QPushButton>
+
+namespace ostrelle {
+
+FixedDialog::FixedDialog(const QString& caption, QWidget* parent)
+    : QDialog(parent,
+              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+{
+    setWindowTitle(caption);
+    setWindowIcon(ProgramIcon());
+    setModal(true);
+}
+
+QPushButton* FixedDialog::makeButton(const QString& caption, const QString& name, QWidget* parent)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    // An auto-default button would become the Enter key's target whenever it has the focus.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+void FixedDialog::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void FixedDialog::closeEvent(QCloseEvent* event)
+{
+    QDialog::closeEvent(event);
+    // Not Qt::WA_DeleteOnClose: that would also destroy the dialog when its own buttons end an
+    // exec(), and they must only hide it.
+    if (event->isAccepted())
+        deleteLater();
+}
+
+} // namespace ostrelle

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs what building and testing Ostrelle needs on Debian 12 / Ubuntu, then configures and
+# builds it. Sourced by scripts/run and scripts/test; safe to run again (it installs only what is missing).
+set -euo pipefail
+
+OSTRELLE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+OSTRELLE_BUILD="${OSTRELLE_BUILD:-$OSTRELLE_ROOT/build}"
+
+ostrelle_packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev)
+if [ "${OSTRELLE_WITH_TEST_TOOLS:-0}" = 1 ]; then
+    # Real NTP peers for the end-to-end tests and benchmarks, and clang with libFuzzer for the fuzzers.
+    ostrelle_packages+=(chrony ntpsec-ntpdate clang libclang-rt-14-dev)
+fi
+
+ostrelle_install_missing() {
+    local missing=()
+    for p in "${ostrelle_packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+    $sudo apt-get update -qq
+    # chrony's package would start a daemon that steps this machine's clock; keep it from starting.
+    local policy=""
+    if [ ! -e /usr/sbin/policy-rc.d ]; then
+        printf '#!/bin/sh\nexit 101\n' | $sudo tee /usr/sbin/policy-rc.d >/dev/null
+        $sudo chmod +x /usr/sbin/policy-rc.d
+        policy=1
+    fi
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    if [ -n "$policy" ]; then $sudo rm -f /usr/sbin/policy-rc.d; fi
+}
+
+# Extra arguments go to cmake's configure step.
+ostrelle_build() {
+    local werror=OFF
+    if [ "${CI:-}" = true ]; then werror=ON; fi
+    cmake -S "$OSTRELLE_ROOT" -B "$OSTRELLE_BUILD" -DCMAKE_BUILD_TYPE="${OSTRELLE_BUILD_TYPE:-RelWithDebInfo}" \
+        -DOSTRELLE_WERROR="$werror" "$@" >/dev/null
+    cmake --build "$OSTRELLE_BUILD" -j"$(nproc)"
+}
