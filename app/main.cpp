@@ -36,7 +36,6 @@ int main(int argc, char* argv[])
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrelle"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Brevikon Ostrelle"));
 
     ostrelle::SystemClock clock;
     ostrelle::QSettingsBackend store;
