@@ -2,6 +2,7 @@
 
 #include <QHostInfo>
 #include <QMetaObject>
+#include <QNetworkProxy>
 #include <QUdpSocket>
 
 namespace ostrelle {
@@ -155,6 +156,8 @@ QUdpSocket* QtUdpChannel::boundSocket(QAbstractSocket::NetworkLayerProtocol fami
                                       QAbstractSocket::SocketError& error, QString& errorText)
 {
     auto* socket = new QUdpSocket(this);
+    // NTP never goes through a proxy; asking the system for one costs a lookup on every request.
+    socket->setProxy(QNetworkProxy::NoProxy);
     const QHostAddress any(family == QAbstractSocket::IPv6Protocol ? QHostAddress::AnyIPv6
                                                                    : QHostAddress::AnyIPv4);
     // Never shared: a second socket on port 123 would take replies meant for a running NTP daemon.
