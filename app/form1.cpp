@@ -93,6 +93,8 @@ void Form1::buildControls()
     m_grid->setSelectionMode(QAbstractItemView::SingleSelection);
     m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_grid->setWordWrap(false);
+    // Tab moves between the window's controls, not from cell to cell inside the grid.
+    m_grid->setTabKeyNavigation(false);
     connect(m_grid, &QTableView::clicked, this,
             [this](const QModelIndex& index) { m_monitor.table().setRow(m_model->tableRow(index)); });
     connect(m_model, &ServerTableModel::currentTableRowChanged, this, &Form1::showCurrentRow);
@@ -193,7 +195,6 @@ void Form1::openDialog(QWidget* dialog)
 {
     // Shown modally without a nested event loop: the tick and the socket go on behind it.
     dialog->show();
-    dialog->raise();
     dialog->activateWindow();
 }
 
