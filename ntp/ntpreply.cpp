@@ -95,13 +95,14 @@ ReplyEvaluation EvaluateNtpReply(const NtpReply& reply, double T4, double reques
                 NtpSecondsToDateTime(referenceTime, Rounding::Nearest))
             result.referenceTime = DateTimeText(*calendar);
     }
-    result.roundTrip = SecondsText(result.roundTripSeconds);
-    result.offset = SecondsText(result.offsetSeconds);
+    // Without the server's receive and transmit times the differences are decades, not delays.
+    const bool timed = reply.receiveTime != 0.0 && reply.transmitTime != 0.0;
+    result.roundTrip = timed ? SecondsText(result.roundTripSeconds) : QStringLiteral("-");
+    result.offset = timed ? SecondsText(result.offsetSeconds) : QStringLiteral("-");
 
     // Stratum 0 is a kiss-o'-death and above 15 is unsynchronised; a zero receive or transmit
     // timestamp leaves the offset meaningless. None of them may set the clock, whatever the leap.
-    result.candidate = reply.leap == 0 && reply.stratum >= 1 && reply.stratum <= MaxUsableStratum &&
-                       reply.receiveTime != 0.0 && reply.transmitTime != 0.0;
+    result.candidate = reply.leap == 0 && reply.stratum >= 1 && reply.stratum <= MaxUsableStratum && timed;
 
     // A server that was never synchronised has no reference time, which is as stale as it gets.
     const bool referenceTooOld = referenceTime == 0.0 || T3 - referenceTime > settings.RefTimeHighlight;

@@ -6,66 +6,64 @@
 #include "platform/fakes/memorysettingsbackend.h"
 #include "platform/fakes/scriptedmessagedialog.h"
 
-#include <QStringList>
-#include <QWidget>
+#include <QAbstractButton>
+#include <QTest>
 
 namespace ostrelle {
 
-// A started program over fakes, and the window that owns its dialogs. The store holds the given
-// "key=text" pairs as an earlier run left them; the poll cycle rests with some ticks to go.
-struct MonitorRig
+// The program's seams as fakes; the store holds the given "key=text" pairs as an earlier run left them.
+struct Fakes
 {
-    static constexpr int RestingCountdown = 7;
-
-    explicit MonitorRig(const QStringList& stored = {})
+    explicit Fakes(const QStringList& stored)
     {
         for (const QString& pair : stored)
-            backend.seed(SettingsSection, pair.section(QLatin1Char('='), 0, 0),
-                         pair.section(QLatin1Char('='), 1));
-        monitor.Form_Load();
-        monitor.cycle().setPollCountdown(RestingCountdown);
-        commitsAtStart = backend.commitCount;
+            backend.seed(SettingsSection, pair.section('=', 0, 0), pair.section('=', 1));
     }
-
     QString storedText(const QString& key) const
     {
         return backend.stored(SettingsSection, key).value_or(QStringLiteral("<absent>"));
     }
-
     QStringList storedNames() const
     {
         QStringList names;
-        const int count = storedText(QStringLiteral("NtpServerCnt")).trimmed().toInt();
-        for (int i = 1; i <= count; ++i)
+        for (int i = 1; i <= storedText(QStringLiteral("NtpServerCnt")).trimmed().toInt(); ++i)
             names << storedText(ServerKey(i));
         return names;
     }
-
-    QStringList tableNames()
-    {
-        QStringList names;
-        for (int row = 1; row < monitor.table().Rows(); ++row)
-            names << monitor.table().TextMatrix(row, ServerTable::ColServer);
-        return names;
-    }
-
-    bool nothingSaved() const { return backend.commitCount == commitsAtStart; }
 
     FakeClock clock;
     MemorySettingsBackend backend;
     FakeUdpChannel channel;
     ScriptedMessageDialog messages;
+};
+
+// A started program over fakes, resting with some ticks to go, and a window to own its dialogs.
+struct MonitorRig : Fakes
+{
+    static constexpr int RestingCountdown = 7;
+
+    explicit MonitorRig(const QStringList& stored = {}) : Fakes(stored)
+    {
+        monitor.Form_Load();
+        monitor.cycle().setPollCountdown(RestingCountdown);
+        commitsAtStart = backend.commitCount;
+    }
+    bool nothingSaved() const { return backend.commitCount == commitsAtStart; }
+
     Monitor monitor{clock, backend, channel, messages};
     QWidget owner;
     int commitsAtStart = 0;
 };
 
-template <typename T> T* control(QWidget* dialog, const QString& name)
+template <typename T> T* control(QWidget* window, const QString& name)
 {
-    T* found = dialog->findChild<T*>(name);
-    if (!found)
-        qFatal("no control %s", qPrintable(name));
-    return found;
+    T* found = window->findChild<T*>(name);
+    return found ? found : (qFatal("no control %s", qPrintable(name)), nullptr);
+}
+
+inline void click(QWidget* window, const QString& name)
+{
+    QTest::mouseClick(control<QAbstractButton>(window, name), Qt::LeftButton);
 }
 
 } // namespace ostrelle

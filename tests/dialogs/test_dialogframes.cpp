@@ -1,303 +1,107 @@
-#include "dialogs/aboutdialog.h"
-#include "dialogs/optionsdialog.h"
-#include "servers/addserverdialog.h"
+#include "app/form1.h"
 #include "tests/dialogs/monitorrig.h"
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QGroupBox>
-#include <QLabel>
+#include <QDialog>
 #include <QPointer>
-#include <QPushButton>
+#include <QRegularExpression>
 #include <QSlider>
-#include <QStyle>
-#include <QTest>
-#include <QTimer>
 
 using namespace ostrelle;
-
-namespace {
-
-// The three dialogs over a started program, as the main window opens them.
-struct Rig : MonitorRig
-{
-    explicit Rig(const QStringList& stored = {}) : MonitorRig(stored)
-    {
-        owner.setGeometry(120, 90, 585, 246);
-        owner.show();
-    }
-
-    QDialog* open(const QString& form)
-    {
-        if (form == QLatin1String("Form2"))
-            return new Form2(monitor, &owner);
-        if (form == QLatin1String("Form3"))
-            return new Form3(&owner);
-        return new Form4(monitor, &owner);
-    }
-};
-
-// The control a focused widget belongs to: an editable combo box's field counts as the box.
-QString controlName(QWidget* widget)
-{
-    while (widget && widget->objectName().isEmpty())
-        widget = widget->parentWidget();
-    return widget ? widget->objectName() : QStringLiteral("<none>");
-}
-
-QRect geometryIn(QWidget* widget, QWidget* window)
-{
-    return QRect(widget->mapTo(window, QPoint(0, 0)), widget->size());
-}
-
-void addDialogRows()
-{
-    QTest::addColumn<QString>("form");
-    QTest::newRow("add server") << "Form2";
-    QTest::newRow("about") << "Form3";
-    QTest::newRow("options") << "Form4";
-}
-
-} // namespace
 
 class TestDialogFrames : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void shouldOpenAsFixedModalWindowWithProgramIcon_data();
-    void shouldOpenAsFixedModalWindowWithProgramIcon();
-    void shouldFitEveryCaptionInItsControl_data();
-    void shouldFitEveryCaptionInItsControl();
-    void shouldOpenCentredOverItsOwner_data() { addDialogRows(); }
-    void shouldOpenCentredOverItsOwner();
-    void shouldTabThroughControlsFromOk_data();
-    void shouldTabThroughControlsFromOk();
-    void shouldIgnoreEscapeAndEnter_data() { addDialogRows(); }
-    void shouldIgnoreEscapeAndEnter();
-    void shouldHideOnItsButtonsAndSurvive_data();
-    void shouldHideOnItsButtonsAndSurvive();
-    void shouldBeDestroyedByTitleBarClose_data() { addDialogRows(); }
-    void shouldBeDestroyedByTitleBarClose();
+    // Each row is named by the window's caption: the main window's button that opens it, if any,
+    // then the controls the tab key visits from the one that has the focus at opening.
+    void shouldBehaveAsAFixedWindow_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::newRow("Brevikon Ostrelle")
+            << "CommandAdd CommandRemove MSFlexGridNtp CommandAbout CommandClear CommandOptions CommandAdd";
+        QTest::newRow("Add NTP Server") << "CommandAdd > Command1 Command2 ComboNtp Command1";
+        QTest::newRow("About Brevikon Ostrelle") << "CommandAbout > Command1 Command1";
+        QTest::newRow("Ostrelle Options")
+            << "CommandOptions > Command1 Command2 Slider1 CheckAdj Slider2 Slider3 Command1";
+    }
+
+    void shouldBehaveAsAFixedWindow()
+    {
+        QFETCH(QString, steps);
+        const QString opener = steps.section(" > ", -2, -2);
+        const QString tabOrder = steps.section(" > ", -1);
+        // The stored settings give the options' labels texts wider than any slider position shows.
+        Fakes fakes({"RefTimeHighlight= 100", "StratumHighlight=-10"});
+        Form1 main(fakes.clock, fakes.backend, fakes.channel, fakes.messages);
+        main.show();
+        if (!opener.isEmpty())
+            click(&main, opener);
+        QPointer<QWidget> window =
+            opener.isEmpty() ? static_cast<QWidget*>(&main) : main.findChild<QDialog*>();
+        QApplication::setActiveWindow(window);
+
+        QCOMPARE(window->windowTitle(), QTest::currentDataTag());
+        QCOMPARE(window->minimumSize(), window->maximumSize());
+        QCOMPARE(window->isModal(), !opener.isEmpty());
+        QCOMPARE(window->windowFlags().testFlag(Qt::WindowMinimizeButtonHint), opener.isEmpty());
+        QVERIFY(!(window->windowFlags() & (Qt::WindowMaximizeButtonHint | Qt::WindowContextHelpButtonHint)));
+        QCOMPARE(window->windowIcon().availableSizes(), (QList<QSize>{{32, 32}, {16, 16}}));
+        const QPoint offCentre = window->frameGeometry().center() - main.frameGeometry().center();
+        QVERIFY(opener.isEmpty() || offCentre.manhattanLength() <= 2);
+
+        // Along the tab order from the control that has the focus at opening, no key presses a button.
+        // An editable combo box's field counts as the box.
+        const auto focused = [&window] {
+            QWidget* widget = window->focusWidget();
+            return widget->objectName().isEmpty() ? widget->parentWidget()->objectName()
+                                                  : widget->objectName();
+        };
+        QString visited = focused();
+        for (int step = 0; step < tabOrder.count(' '); ++step, visited += ' ' + focused())
+            for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Tab})
+                QTest::keyClick(window->focusWidget(), key);
+        QCOMPARE(visited, tabOrder);
+        QCOMPARE(main.findChildren<QDialog*>().size(), opener.isEmpty() ? 0 : 1);
+        QVERIFY(window->isVisible() && fakes.messages.shown.isEmpty() && fakes.backend.commitCount == 0);
+
+        // Every caption fits its control and every control its window, as loaded and with the
+        // sliders at their top.
+        for (int pass = 0; pass < 2; ++pass) {
+            QStringList misfits;
+            for (QWidget* widget : window->findChildren<QWidget*>(QRegularExpression("^[A-Z]"))) {
+                const bool captioned = widget->inherits("QLabel") || widget->inherits("QAbstractButton");
+                const QSize needed = captioned                       ? widget->sizeHint()
+                                     : widget->inherits("QGroupBox") ? widget->minimumSizeHint()
+                                                                     : QSize();
+                if (widget->size().expandedTo(needed) != widget->size() ||
+                    !widget->parentWidget()->rect().contains(widget->geometry()))
+                    misfits << widget->objectName();
+            }
+            QCOMPARE(misfits, QStringList());
+            for (QSlider* slider : window->findChildren<QSlider*>())
+                slider->setValue(slider->maximum());
+        }
+        if (opener.isEmpty())
+            return;
+
+        // Its own buttons hide it and the next opening shows it again; the title bar destroys it.
+        for (QWidget* button : window->findChildren<QWidget*>(QRegularExpression("^Command"))) {
+            click(&main, opener);
+            QTest::mouseClick(button, Qt::LeftButton);
+            QVERIFY(window && window->isHidden());
+        }
+        click(&main, opener);
+        QCOMPARE(main.findChildren<QDialog*>().size(), 1);
+        const int commits = fakes.backend.commitCount;
+        window->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!window && fakes.backend.commitCount == commits);
+        click(&main, opener);
+        QVERIFY(main.findChild<QDialog*>()->isVisible());
+    }
 };
-
-void TestDialogFrames::shouldOpenAsFixedModalWindowWithProgramIcon_data()
-{
-    QTest::addColumn<QString>("form");
-    QTest::addColumn<QString>("caption");
-    QTest::newRow("add server") << "Form2"
-                                << "Add NTP Server";
-    QTest::newRow("about") << "Form3"
-                           << "About Brevikon Ostrelle";
-    QTest::newRow("options") << "Form4"
-                             << "Ostrelle Options";
-}
-
-void TestDialogFrames::shouldOpenAsFixedModalWindowWithProgramIcon()
-{
-    QFETCH(QString, form);
-    Rig rig;
-    QDialog* dialog = rig.open(form);
-    dialog->show();
-
-    QTEST(dialog->windowTitle(), "caption");
-    QVERIFY(dialog->isModal());
-    QVERIFY(dialog->isWindow());
-    QCOMPARE(dialog->parentWidget(), &rig.owner);
-    const Qt::WindowFlags flags = dialog->windowFlags();
-    QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
-    QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
-    QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
-    QVERIFY(!flags.testFlag(Qt::WindowContextHelpButtonHint));
-    QCOMPARE(dialog->minimumSize(), dialog->size());
-    QCOMPARE(dialog->maximumSize(), dialog->size());
-    const QList<QSize> iconSizes = dialog->windowIcon().availableSizes();
-    QVERIFY(iconSizes.contains(QSize(16, 16)));
-    QVERIFY(iconSizes.contains(QSize(32, 32)));
-}
-
-void TestDialogFrames::shouldFitEveryCaptionInItsControl_data()
-{
-    QTest::addColumn<QString>("form");
-    QTest::addColumn<QStringList>("stored");
-    QTest::addColumn<int>("sliderValue");
-
-    QTest::newRow("add server") << "Form2" << QStringList{} << -1;
-    QTest::newRow("about") << "Form3" << QStringList{} << -1;
-    QTest::newRow("options as loaded") << "Form4" << QStringList{} << -1;
-    QTest::newRow("options loaded narrow, every slider moved to its top")
-        << "Form4" << QStringList{"NtpPoll= 60", "RefTimeHighlight= 120", "StratumHighlight= 0"} << 60;
-    QTest::newRow("options loaded with fractions")
-        << "Form4" << QStringList{"NtpPoll= 3599", "RefTimeHighlight= 100", "StratumHighlight=-10"} << -1;
-}
-
-void TestDialogFrames::shouldFitEveryCaptionInItsControl()
-{
-    QFETCH(QString, form);
-    QFETCH(QStringList, stored);
-    QFETCH(int, sliderValue);
-    Rig rig(stored);
-    QDialog* dialog = rig.open(form);
-    dialog->show();
-    if (sliderValue >= 0) {
-        for (QSlider* slider : dialog->findChildren<QSlider*>())
-            slider->setValue(sliderValue);
-    }
-
-    int checked = 0;
-    for (QWidget* widget : dialog->findChildren<QWidget*>()) {
-        if (widget->objectName().isEmpty() || widget->window() != dialog)
-            continue;
-        const QString name = widget->objectName();
-        const QRect box = geometryIn(widget, dialog);
-        QVERIFY2(dialog->rect().contains(box), qPrintable(name + QStringLiteral(" lies outside the window")));
-        if (qobject_cast<QLabel*>(widget) || qobject_cast<QAbstractButton*>(widget)) {
-            const QSize hint = widget->sizeHint();
-            QVERIFY2(hint.width() <= widget->width() && hint.height() <= widget->height(),
-                     qPrintable(QStringLiteral("%1 needs %2 x %3, has %4 x %5")
-                                    .arg(name)
-                                    .arg(hint.width())
-                                    .arg(hint.height())
-                                    .arg(widget->width())
-                                    .arg(widget->height())));
-            ++checked;
-        }
-        if (auto* frame = qobject_cast<QGroupBox*>(widget)) {
-            const int titleWidth = frame->fontMetrics().horizontalAdvance(frame->title());
-            QVERIFY2(titleWidth <
-                         frame->width() - 2 * frame->style()->pixelMetric(QStyle::PM_LayoutLeftMargin),
-                     qPrintable(name + QStringLiteral(" title is too wide")));
-            for (QWidget* child : frame->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-                QVERIFY2(frame->rect().contains(child->geometry()),
-                         qPrintable(child->objectName() + QStringLiteral(" lies outside its frame")));
-        }
-    }
-    QVERIFY(checked >= 3);
-}
-
-void TestDialogFrames::shouldOpenCentredOverItsOwner()
-{
-    QFETCH(QString, form);
-    Rig rig;
-    QDialog* dialog = rig.open(form);
-    dialog->show();
-
-    const QPoint offset = dialog->frameGeometry().center() - rig.owner.frameGeometry().center();
-    QVERIFY2(offset.manhattanLength() <= 2,
-             qPrintable(QStringLiteral("off centre by %1, %2").arg(offset.x()).arg(offset.y())));
-}
-
-void TestDialogFrames::shouldTabThroughControlsFromOk_data()
-{
-    QTest::addColumn<QString>("form");
-    QTest::addColumn<QStringList>("order");
-
-    QTest::newRow("add server") << "Form2" << QStringList{"Command1", "Command2", "ComboNtp", "Command1"};
-    QTest::newRow("about") << "Form3" << QStringList{"Command1", "Command1"};
-    QTest::newRow("options") << "Form4" << QStringList{"Command1", "Command2", "Slider1", "CheckAdj",
-                                                       "Slider2",  "Slider3",  "Command1"};
-}
-
-void TestDialogFrames::shouldTabThroughControlsFromOk()
-{
-    QFETCH(QString, form);
-    QFETCH(QStringList, order);
-    Rig rig;
-    QDialog* dialog = rig.open(form);
-    dialog->show();
-    QApplication::setActiveWindow(dialog);
-
-    QStringList visited = {controlName(QApplication::focusWidget())};
-    for (int i = 1; i < order.size(); ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        visited << controlName(QApplication::focusWidget());
-    }
-    QCOMPARE(visited, order);
-}
-
-void TestDialogFrames::shouldIgnoreEscapeAndEnter()
-{
-    QFETCH(QString, form);
-    Rig rig;
-    QPointer<QDialog> dialog = rig.open(form);
-    dialog->show();
-    QApplication::setActiveWindow(dialog);
-    QWidget* ok = dialog->findChild<QPushButton*>("Command1");
-    QCOMPARE(QApplication::focusWidget(), ok);
-
-    QTest::keyClick(ok, Qt::Key_Escape);
-    QTest::keyClick(ok, Qt::Key_Return);
-    QTest::keyClick(ok, Qt::Key_Enter, Qt::KeypadModifier);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-
-    QVERIFY(dialog);
-    QVERIFY(dialog->isVisible());
-    QVERIFY(rig.nothingSaved());
-    QCOMPARE(rig.monitor.cycle().PollCountdown(), MonitorRig::RestingCountdown);
-}
-
-void TestDialogFrames::shouldHideOnItsButtonsAndSurvive_data()
-{
-    QTest::addColumn<QString>("form");
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<bool>("modalLoop");
-
-    for (bool modalLoop : {false, true}) {
-        const char* how = modalLoop ? "run with exec" : "shown";
-        QTest::addRow("add server OK, %s", how) << "Form2"
-                                                << "Command1" << modalLoop;
-        QTest::addRow("add server Cancel, %s", how) << "Form2"
-                                                    << "Command2" << modalLoop;
-        QTest::addRow("about OK, %s", how) << "Form3"
-                                           << "Command1" << modalLoop;
-        QTest::addRow("options OK, %s", how) << "Form4"
-                                             << "Command1" << modalLoop;
-        QTest::addRow("options Cancel, %s", how) << "Form4"
-                                                 << "Command2" << modalLoop;
-    }
-}
-
-void TestDialogFrames::shouldHideOnItsButtonsAndSurvive()
-{
-    QFETCH(QString, form);
-    QFETCH(QString, button);
-    QFETCH(bool, modalLoop);
-    Rig rig;
-    QPointer<QDialog> dialog = rig.open(form);
-    QPushButton* pressed = dialog->findChild<QPushButton*>(button);
-    QVERIFY(pressed);
-
-    if (modalLoop) {
-        QTimer::singleShot(0, pressed, [pressed] { QTest::mouseClick(pressed, Qt::LeftButton); });
-        dialog->exec();
-    } else {
-        dialog->show();
-        QTest::mouseClick(pressed, Qt::LeftButton);
-    }
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-
-    QVERIFY(dialog);
-    QVERIFY(dialog->isHidden());
-    dialog->show();
-    QVERIFY(dialog->isVisible());
-}
-
-void TestDialogFrames::shouldBeDestroyedByTitleBarClose()
-{
-    QFETCH(QString, form);
-    Rig rig;
-    QPointer<QDialog> shown = rig.open(form);
-    shown->show();
-    shown->close();
-    QPointer<QDialog> looping = rig.open(form);
-    QTimer::singleShot(0, looping, [&looping] { looping->close(); });
-    looping->exec();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-
-    QVERIFY(!shown);
-    QVERIFY(!looping);
-    QVERIFY(rig.owner.isVisible());
-}
 
 QTEST_MAIN(TestDialogFrames)
 #include "test_dialogframes.moc"

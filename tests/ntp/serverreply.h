@@ -4,8 +4,6 @@
 #include "timekeeping/ntptime.h"
 
 #include <QByteArray>
-#include <algorithm>
-#include <array>
 #include <cstring>
 
 namespace ostrelle::test {
@@ -27,11 +25,6 @@ struct ServerReply
     double transmitTime = 0.0;
 };
 
-inline Timestamp wireTimestamp(double t)
-{
-    return t == 0.0 ? Timestamp{} : SecondsToNtpTimestamp(t);
-}
-
 // The transmit field of a request, which a server echoes as its originate.
 inline Timestamp transmitOf(const QByteArray& request)
 {
@@ -42,17 +35,18 @@ inline Timestamp transmitOf(const QByteArray& request)
 
 inline QByteArray encode(const ServerReply& reply)
 {
+    const auto put = [](std::uint8_t(&field)[8], double t) {
+        const Timestamp stamp = t == 0.0 ? Timestamp{} : SecondsToNtpTimestamp(t);
+        std::memcpy(field, stamp.data(), stamp.size());
+    };
     NtpWirePacket packet{};
     packet.liVnMode = static_cast<std::uint8_t>(reply.leap << 6 | reply.version << 3 | reply.mode);
     packet.stratum = static_cast<std::uint8_t>(reply.stratum);
-    std::copy(reply.referenceId.begin(), reply.referenceId.end(), packet.referenceId);
-    const auto put = [](std::uint8_t(&field)[8], const Timestamp& stamp) {
-        std::copy(stamp.begin(), stamp.end(), field);
-    };
-    put(packet.referenceTime, wireTimestamp(reply.referenceTime));
-    put(packet.originateTime, reply.originate);
-    put(packet.receiveTime, wireTimestamp(reply.receiveTime));
-    put(packet.transmitTime, wireTimestamp(reply.transmitTime));
+    std::memcpy(packet.referenceId, reply.referenceId.data(), sizeof packet.referenceId);
+    put(packet.referenceTime, reply.referenceTime);
+    std::memcpy(packet.originateTime, reply.originate.data(), sizeof packet.originateTime);
+    put(packet.receiveTime, reply.receiveTime);
+    put(packet.transmitTime, reply.transmitTime);
     return QByteArray(reinterpret_cast<const char*>(&packet), sizeof packet);
 }
 

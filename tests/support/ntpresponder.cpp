@@ -3,43 +3,28 @@
 #include "timekeeping/ntptime.h"
 
 #include <QDateTime>
+#include <QNetworkDatagram>
 #include <algorithm>
 
 namespace ostrelle {
 
-namespace {
-
-constexpr qint64 MaxDatagramSize = 65536;
-constexpr double UnixEpochInNtpSeconds = 2208988800.0; // 1970-01-01 00:00:00 UTC
-
-void putTimestamp(QByteArray& packet, int offset, double t)
-{
-    const std::array<std::uint8_t, 8> bytes = SecondsToNtpTimestamp(t);
-    std::copy(bytes.begin(), bytes.end(), packet.begin() + offset);
-}
-
-} // namespace
-
 QByteArray BuildNtpReply(const QByteArray& request, const NtpReplyFields& fields, double now)
 {
-    QByteArray reply(static_cast<qsizetype>(NtpPacketSize), '\0');
-    reply[0] =
-        static_cast<char>((fields.leap & 0x3) << 6 | (fields.version & 0x7) << 3 | (fields.mode & 0x7));
-    reply[1] = static_cast<char>(fields.stratum);
-    reply[2] = static_cast<char>(6);   // poll: 64 s
-    reply[3] = static_cast<char>(-20); // precision: about a microsecond
-    for (int i = 0; i < 4; ++i)
-        reply[12 + i] = static_cast<char>(fields.referenceId[static_cast<std::size_t>(i)]);
-
+    const auto put = [](auto& field, double t) { std::ranges::copy(SecondsToNtpTimestamp(t), field); };
+    NtpWirePacket reply{};
+    reply.liVnMode =
+        static_cast<std::uint8_t>((fields.leap & 3) << 6 | (fields.version & 7) << 3 | (fields.mode & 7));
+    reply.stratum = fields.stratum;
+    reply.poll = 6;                                   // 64 s
+    reply.precision = static_cast<std::uint8_t>(-20); // about a microsecond
+    std::ranges::copy(fields.referenceId, reply.referenceId);
     const double received = now + fields.offset;
-    putTimestamp(reply, 16, fields.referenceTime.value_or(received - fields.referenceAge));
+    put(reply.referenceTime, fields.referenceTime.value_or(received - fields.referenceAge));
     // The request's transmit field, octet for octet, as a server does: nothing lost in conversion.
-    constexpr int TransmitOffset = 40;
-    for (int i = 0; i < 8 && TransmitOffset + i < request.size(); ++i)
-        reply[24 + i] = request[TransmitOffset + i];
-    putTimestamp(reply, 32, received);
-    putTimestamp(reply, 40, received + fields.holdTime);
-    return reply;
+    std::ranges::copy(request.mid(offsetof(NtpWirePacket, transmitTime), 8), reply.originateTime);
+    put(reply.receiveTime, received);
+    put(reply.transmitTime, received + fields.holdTime);
+    return QByteArray(reinterpret_cast<const char*>(&reply), sizeof reply);
 }
 
 NtpResponder::NtpResponder(const QHostAddress& address, quint16 port, QObject* parent)
@@ -56,30 +41,27 @@ bool NtpResponder::sendTo(const QByteArray& datagram, const QHostAddress& addres
 
 double NtpResponder::realNow()
 {
-    return UnixEpochInNtpSeconds + static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+    // 2208988800 s from 1900-01-01 (the NTP epoch) to 1970-01-01 (the Unix epoch).
+    return 2208988800.0 + static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
 }
 
 void NtpResponder::readRequests()
 {
-    QByteArray buffer(MaxDatagramSize, Qt::Uninitialized);
     for (;;) {
-        QHostAddress peer;
-        quint16 peerPort = 0;
-        const qint64 size = m_socket.readDatagram(buffer.data(), buffer.size(), &peer, &peerPort);
-        if (size < 0)
+        // A sized read, larger than any UDP payload: it never cuts a datagram short.
+        const QNetworkDatagram request = m_socket.receiveDatagram(65536);
+        if (!request.isValid())
             return;
-        const QByteArray request = buffer.left(size);
         ++m_requestCount;
-        m_lastRequest = request;
-        m_lastPeerAddress = peer;
-        m_lastPeerPort = peerPort;
-        emit requestReceived(request);
-
+        m_lastRequest = request.data();
+        m_lastPeerAddress = request.senderAddress();
+        m_lastPeerPort = static_cast<quint16>(request.senderPort());
+        emit requestReceived(m_lastRequest);
         if (silent)
             continue;
         const QByteArray reply =
-            customReply ? *customReply : BuildNtpReply(request, fields, now ? now() : realNow());
-        if (m_socket.writeDatagram(reply, peer, peerPort) == reply.size())
+            customReply ? *customReply : BuildNtpReply(m_lastRequest, fields, now ? now() : realNow());
+        if (m_socket.writeDatagram(reply, m_lastPeerAddress, m_lastPeerPort) == reply.size())
             emit replied(reply);
     }
 }

@@ -2,12 +2,8 @@
 
 #include "timekeeping/ntppacket.h"
 
-#include <QByteArray>
-#include <QHostAddress>
-#include <QObject>
 #include <QUdpSocket>
 #include <array>
-#include <cstdint>
 #include <functional>
 #include <optional>
 
