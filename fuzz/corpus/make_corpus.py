@@ -1,0 +1,101 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus of the fuzz targets next to this script. Deterministic: run it again
+after changing it and commit what it writes."""
+import calendar
+import pathlib
+import random
+import struct
+
+HERE = pathlib.Path(__file__).resolve().parent
+NTP_UNIX_DIFF = 2208988800
+
+# The frozen clock of fuzz_reply: a reply that echoes this stamp answers every request it sends.
+REQUEST_TIME = calendar.timegm((2006, 3, 10, 15, 13, 22)) + NTP_UNIX_DIFF + 0.125
+
+
+def stamp(t):
+    if t == 0:
+        return bytes(8)
+    seconds = int(t) % 2**32
+    fraction = int((t - int(t)) * 2**32)
+    return struct.pack(">II", seconds, fraction)
+
+
+def reply(leap=0, version=4, mode=4, stratum=1, poll=0, ref=b"GPS\0", ref_time=None,
+          originate=REQUEST_TIME, receive=None, transmit=None, offset=0.25):
+    receive = REQUEST_TIME + 0.010 + offset if receive is None else receive
+    transmit = receive + 0.0002 if transmit is None else transmit
+    ref_time = transmit - 64 if ref_time is None else ref_time
+    header = struct.pack(">BBBb", leap << 6 | version << 3 | mode, stratum, poll, -20)
+    return (header + bytes(8) + ref + stamp(ref_time) + stamp(originate) + stamp(receive)
+            + stamp(transmit))
+
+
+def write(folder, name, data):
+    path = HERE / folder / name
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_bytes(data)
+
+
+def replies():
+    # Octet 2 (poll) chooses fuzz_reply's options: bit 0 sets the clock, bits 1-4 the stratum limit.
+    write("reply", "stratum1_set_clock.bin", reply(poll=0x1F))
+    write("reply", "stratum2.bin", reply(stratum=2, ref=bytes([192, 0, 2, 1]), poll=0x06, offset=-1.5))
+    write("reply", "kod_rate.bin", reply(leap=3, stratum=0, ref=b"RATE", ref_time=0, receive=0, transmit=0))
+    write("reply", "no_sync_leap3.bin", reply(leap=3, stratum=16, poll=0x01))
+    write("reply", "zero_originate_with_arrival.bin",
+          reply(originate=0, poll=0x01) + stamp(REQUEST_TIME + 0.03) + bytes([1, 0x01, 0xF4]))
+    write("reply", "stale_originate.bin", reply(originate=REQUEST_TIME - 64))
+    write("reply", "next_era.bin", reply(receive=REQUEST_TIME + 2**32 + 0.01, poll=0x01))
+    write("reply", "short.bin", reply()[:20])
+    rng = random.Random(6)
+    write("reply", "mtu_1500.bin", reply() + bytes(rng.randrange(256) for _ in range(1500 - 48)))
+
+
+def numbers():
+    texts = {
+        "poll.txt": b" 60",
+        "negative.txt": b"-1",
+        "fraction.txt": b"12.5",
+        "half_at_limit.txt": b"32767.5",
+        "huge.txt": b"99999999",
+        "int32_low.txt": b"-2147483648.5",
+        "blanks_sign.txt": b" \t+0.000001",
+        "exponent.txt": b"1e5",
+        "trailing.txt": b"15 minutes",
+        "arabic_digit.txt": "\u0663".encode(),
+        "utf16_sixty.bin": " 60".encode("utf-16-le"),
+    }
+    for name, data in texts.items():
+        write("number", name, data)
+
+
+def settings():
+    write("settings", "normal.ini", b"""[Settings]
+SysTimeAdj=" 1"
+NtpPoll=" 300"
+RefTimeHighlight=" 600"
+StratumHighlight=" 3"
+NtpServerCnt=" 3"
+NtpServer0001=pool.example.org
+NtpServer0002=127.0.0.1
+NtpServer0003=ntp.example.net
+""")
+    write("settings", "odd_names.ini", """[Settings]
+NtpServerCnt=99999999
+NtpServer0001="tab\\there"
+NtpServer0002=a=b
+NtpServer0003="line\\nbreak"
+NtpServer0004=zeit.m\u00fcnchen.example
+NtpServer0005=one, two
+NtpPoll=-0.5
+""".encode())
+    write("settings", "memory_lines.txt", b"1\n 60\n600\n15\n2\nserver.example\n127.0.0.1\n")
+    rng = random.Random(7)
+    write("settings", "garbage.bin", bytes(rng.randrange(256) for _ in range(400)))
+
+
+if __name__ == "__main__":
+    replies()
+    numbers()
+    settings()
