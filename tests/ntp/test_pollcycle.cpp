@@ -225,22 +225,76 @@ private slots:
         QCOMPARE(rig.channel.sent.size(), 1);
     }
 
-    void shouldIgnoreDatagramsThatAnswerNothingOutstanding()
+    // Whatever arrives while b's request is out changes no row but b's, the cycle goes on, and the
+    // clock is set only from the sound answers (0.250 s), never from the bad data (1000 s).
+    void shouldSurviveBadDatagrams_data()
     {
-        Rig rig({"a.example", "b.example"});
-        rig.start();
-        const int closes = rig.channel.closeCalls;
-        rig.deliver(rig.replyToLast({.offset = 5.0, .staleOriginate = true}));
-        QCOMPARE(rig.status(1), "Polling");
-        QCOMPARE(rig.channel.closeCalls, closes);
-        rig.answer(at(0.25)); // the real answer still counts
-        QCOMPARE(rig.cell(1, ServerTable::ColOffset), "0.250");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("statusOfB"); // empty: the datagram is dropped and b keeps waiting
+        for (const char* kind : {"empty", "47 octets", "random octets", "stale originate", "our own request"})
+            QTest::newRow(kind) << kind << "";
+        QTest::newRow("second answer") << "second answer" << "OK";
+        QTest::newRow("answer after time-out") << "answer after time-out" << "Timedout";
+        QTest::newRow("1500 octets") << "1500 octets" << "OK";
+        QTest::newRow("kiss-o'-death DENY") << "DENY" << "NO SYNC";
+        QTest::newRow("LI 3") << "LI 3" << "NO SYNC";
+        QTest::newRow("zero timestamps") << "zero timestamps" << "OK";
+        QTest::newRow("no reference time") << "no reference time" << "OK";
+    }
 
-        // b's answer, come after its time-out: the pass has ended and nothing is waiting for it.
-        const QByteArray late = rig.replyToLast({});
-        rig.tick(10);
-        rig.deliver(late);
-        QCOMPARE(rig.status(2), "Timedout");
+    void shouldSurviveBadDatagrams()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, statusOfB);
+        Rig rig({"a.example", "b.example", "c.example"});
+        rig.settings.SysTimeAdj = 1;
+        rig.start();
+        rig.answer(at(0.25));
+        const QByteArray request = rig.channel.sent.last().datagram;
+        QByteArray bad = rig.replyToLast({.offset = 1000.0, .leap = kind == "LI 3" ? 3 : 0});
+        const auto kiss = [&](int stratum, int leap) {
+            return encode({.leap = leap, .stratum = stratum, .referenceId = {'D', 'E', 'N', 'Y'},
+                           .originate = transmitOf(request)});
+        };
+        if (kind == "empty" || kind == "47 octets")
+            bad.truncate(kind == "empty" ? 0 : 47);
+        else if (kind == "random octets")
+            bad = QByteArray(48, '\x5a'); // mode 2
+        else if (kind == "stale originate")
+            bad = rig.replyToLast({.offset = 1000.0, .staleOriginate = true});
+        else if (kind == "our own request")
+            bad = request;
+        else if (kind == "second answer")
+            rig.answer(at(0.25));
+        else if (kind == "answer after time-out")
+            rig.tick(10);
+        else if (kind == "1500 octets")
+            bad = rig.replyToLast(at(0.25)) + QByteArray(1452, '\xff');
+        else if (kind == "DENY" || kind == "zero timestamps")
+            bad = kind == "DENY" ? kiss(0, 3) : kiss(1, 0);
+        else if (kind == "no reference time")
+            bad.replace(16, 8, QByteArray(8, '\0'));
+        const auto rowTexts = [&](int row) {
+            QStringList texts;
+            for (int col = 0; col < ServerTable::ColumnCount; ++col)
+                texts << rig.cell(row, col) + QString::number(rig.table.cellColour(row, col));
+            return texts;
+        };
+        const QStringList a = rowTexts(1), b = rowTexts(2);
+        QStringList c = rowTexts(3);
+        rig.deliver(bad);
+        QCOMPARE(rowTexts(1), a);
+        if (rig.cycle.PollRow() == 3)
+            c[ServerTable::ColStatus] = "Polling0"; // c is polled next, and only that may show
+        QCOMPARE(rowTexts(3), c);
+        if (statusOfB.isEmpty())
+            QCOMPARE(rowTexts(2), b);
+        else
+            QCOMPARE(rig.status(2), statusOfB);
+        while (rig.cycle.PollRow() != 0)
+            rig.answer(at(0.25)); // the real answers still count
+        QCOMPARE(rig.cycle.LabelAdjust(), "0.250 secs");
+        QVERIFY(rig.clock.now() < QDateTime(QDate(2006, 3, 10), QTime(15, 14), Qt::UTC));
     }
 
     void shouldSetClockFromTheBestCandidateOnlyWhenAdjustmentIsOn_data()
