@@ -44,7 +44,13 @@ SYSTEMTIME SystemClock::utcNow() const
 {
     timespec ts{};
     tm parts{};
-    if (::clock_gettime(CLOCK_REALTIME, &ts) != 0 || ::gmtime_r(&ts.tv_sec, &parts) == nullptr)
+    if (::clock_gettime(CLOCK_REALTIME, &ts) != 0)
+        return {};
+    // Rounded, not cut, to the millisecond: both ends of an exchange are read this way, and cut
+    // readings would bias every offset by half a millisecond.
+    const long long ms = static_cast<long long>(ts.tv_sec) * 1000 + (ts.tv_nsec + 500000) / 1000000;
+    const time_t seconds = static_cast<time_t>(ms / 1000);
+    if (::gmtime_r(&seconds, &parts) == nullptr)
         return {};
     SYSTEMTIME st;
     st.wYear = static_cast<std::uint16_t>(parts.tm_year + 1900);
@@ -54,7 +60,7 @@ SYSTEMTIME SystemClock::utcNow() const
     st.wHour = static_cast<std::uint16_t>(parts.tm_hour);
     st.wMinute = static_cast<std::uint16_t>(parts.tm_min);
     st.wSecond = static_cast<std::uint16_t>(parts.tm_sec);
-    st.wMilliseconds = static_cast<std::uint16_t>(ts.tv_nsec / 1000000);
+    st.wMilliseconds = static_cast<std::uint16_t>(ms % 1000);
     return st;
 }
 
