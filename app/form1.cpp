@@ -2,6 +2,7 @@
 
 #include "dialogs/aboutdialog.h"
 #include "dialogs/artwork.h"
+#include "dialogs/controls.h"
 #include "dialogs/optionsdialog.h"
 #include "dialogs/twipslayout.h"
 #include "servers/addserverdialog.h"
@@ -17,27 +18,6 @@
 #include <cmath>
 
 namespace ostrelle {
-
-namespace {
-
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
-    return label;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    // No button answers Enter or Escape by itself.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
-} // namespace
 
 Form1::Form1(Clock& clock, SettingsBackend& backend, UdpChannel& channel, MessageDialog& messages,
              QWidget* parent)
@@ -74,18 +54,16 @@ Form1::~Form1()
 
 void Form1::buildControls()
 {
-    m_frame1 = new QGroupBox(QStringLiteral("Synchronisation"), this);
-    m_frame1->setObjectName(QStringLiteral("Frame1"));
-    makeLabel(m_frame1, "Label1", QStringLiteral("Last Poll At:"));
-    m_labelPoll = makeLabel(m_frame1, "LabelPoll", QStringLiteral("-"));
-    makeLabel(m_frame1, "Label2", QStringLiteral("Synchronised to:"));
-    m_labelSync = makeLabel(m_frame1, "LabelSync", QStringLiteral("None"));
-    makeLabel(m_frame1, "Label3", QStringLiteral("Last Adjustment:"));
-    m_labelAdjust = makeLabel(m_frame1, "LabelAdjust", QStringLiteral("None"));
+    m_frame1 = makeNamed<QGroupBox>(QStringLiteral("Frame1"), QStringLiteral("Synchronisation"), this);
+    makeLabel(QStringLiteral("Last Poll At:"), QStringLiteral("Label1"), m_frame1);
+    m_labelPoll = makeLabel(QStringLiteral("-"), QStringLiteral("LabelPoll"), m_frame1);
+    makeLabel(QStringLiteral("Synchronised to:"), QStringLiteral("Label2"), m_frame1);
+    m_labelSync = makeLabel(QStringLiteral("None"), QStringLiteral("LabelSync"), m_frame1);
+    makeLabel(QStringLiteral("Last Adjustment:"), QStringLiteral("Label3"), m_frame1);
+    m_labelAdjust = makeLabel(QStringLiteral("None"), QStringLiteral("LabelAdjust"), m_frame1);
 
     m_model = new ServerTableModel(m_monitor.table(), this);
-    m_grid = new QTableView(this);
-    m_grid->setObjectName(QStringLiteral("MSFlexGridNtp"));
+    m_grid = makeNamed<QTableView>(QStringLiteral("MSFlexGridNtp"), this);
     m_grid->setModel(m_model);
     m_grid->verticalHeader()->hide();
     m_grid->horizontalHeader()->setHighlightSections(false);
@@ -101,11 +79,11 @@ void Form1::buildControls()
     connect(m_model, &QAbstractItemModel::rowsInserted, this, &Form1::showHeadingRow);
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, &Form1::showHeadingRow);
 
-    m_commandAdd = makeButton(this, "CommandAdd", QStringLiteral("Add"));
-    m_commandRemove = makeButton(this, "CommandRemove", QStringLiteral("Remove"));
-    m_commandClear = makeButton(this, "CommandClear", QStringLiteral("Clear All"));
-    m_commandOptions = makeButton(this, "CommandOptions", QStringLiteral("Options"));
-    m_commandAbout = makeButton(this, "CommandAbout", QStringLiteral("About"));
+    m_commandAdd = makeButton(QStringLiteral("Add"), QStringLiteral("CommandAdd"), this);
+    m_commandRemove = makeButton(QStringLiteral("Remove"), QStringLiteral("CommandRemove"), this);
+    m_commandClear = makeButton(QStringLiteral("Clear All"), QStringLiteral("CommandClear"), this);
+    m_commandOptions = makeButton(QStringLiteral("Options"), QStringLiteral("CommandOptions"), this);
+    m_commandAbout = makeButton(QStringLiteral("About"), QStringLiteral("CommandAbout"), this);
     connect(m_commandAdd, &QPushButton::clicked, this, &Form1::CommandAdd_Click);
     connect(m_commandRemove, &QPushButton::clicked, this, &Form1::CommandRemove_Click);
     connect(m_commandClear, &QPushButton::clicked, this, &Form1::CommandClear_Click);

@@ -1,6 +1,7 @@
 #include "dialogs/aboutdialog.h"
 
 #include "dialogs/artwork.h"
+#include "dialogs/controls.h"
 #include "dialogs/twipslayout.h"
 
 #include <QLabel>
@@ -8,22 +9,10 @@
 
 namespace ostrelle {
 
-namespace {
-
-QLabel* makeLabel(const QString& text, const QString& name, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
-
-} // namespace
-
 Form3::Form3(QWidget* parent) : FixedDialog(QStringLiteral("About Brevikon Ostrelle"), parent)
 {
     setObjectName(QStringLiteral("Form3"));
-    auto* picture1 = new QLabel(this);
-    picture1->setObjectName(QStringLiteral("Picture1"));
+    auto* picture1 = makeNamed<QLabel>(QStringLiteral("Picture1"), this);
     picture1->setPixmap(MakerLogo());
     picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     auto* label2 = makeLabel(QStringLiteral("Brevikon Ostrelle."), QStringLiteral("Label2"), this);

@@ -17,16 +17,6 @@ FixedDialog::FixedDialog(const QString& caption, QWidget* parent)
     setModal(true);
 }
 
-QPushButton* FixedDialog::makeButton(const QString& caption, const QString& name, QWidget* parent)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    // An auto-default button would become the Enter key's target whenever it has the focus.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
 void FixedDialog::keyPressEvent(QKeyEvent* event)
 {
     if (event->matches(QKeySequence::Cancel)) {

@@ -2,8 +2,6 @@
 
 #include <QDialog>
 
-class QPushButton;
-
 namespace ostrelle {
 
 // What the program's dialogs have in common: a fixed size, a title bar with a close button only,
@@ -17,9 +15,6 @@ public:
     FixedDialog(const QString& caption, QWidget* parent);
 
 protected:
-    // A push button that only a click or the space bar presses.
-    static QPushButton* makeButton(const QString& caption, const QString& name, QWidget* parent);
-
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 };

@@ -1,6 +1,7 @@
 #include "dialogs/optionsdialog.h"
 
 #include "app/monitor.h"
+#include "dialogs/controls.h"
 #include "dialogs/optionsvalues.h"
 #include "dialogs/twipslayout.h"
 
@@ -16,30 +17,15 @@ namespace ostrelle {
 
 namespace {
 
-QGroupBox* makeFrame(const QString& caption, const QString& name, QWidget* parent)
-{
-    auto* frame = new QGroupBox(caption, parent);
-    frame->setObjectName(name);
-    return frame;
-}
-
 QSlider* makeSlider(const SliderRange& range, const QString& name, QWidget* parent)
 {
-    auto* slider = new QSlider(Qt::Horizontal, parent);
-    slider->setObjectName(name);
+    auto* slider = makeNamed<QSlider>(name, Qt::Horizontal, parent);
     slider->setRange(range.minimum, range.maximum);
     slider->setSingleStep(range.smallStep);
     slider->setPageStep(range.largeStep);
     slider->setTickInterval(range.tickInterval);
     slider->setTickPosition(QSlider::TicksBelow);
     return slider;
-}
-
-QLabel* makeLabel(const QString& name, QWidget* parent)
-{
-    auto* label = new QLabel(parent);
-    label->setObjectName(name);
-    return label;
 }
 
 QString minutesLabel(int minutes)
@@ -70,19 +56,18 @@ Form4::Form4(Monitor& monitor, QWidget* parent)
     : FixedDialog(QStringLiteral("Ostrelle Options"), parent), m_monitor(monitor)
 {
     setObjectName(QStringLiteral("Form4"));
-    m_frame2 = makeFrame(QStringLiteral("System Time"), QStringLiteral("Frame2"), this);
-    m_checkAdj = new QCheckBox(QStringLiteral("Adjust System Time"), m_frame2);
-    m_checkAdj->setObjectName(QStringLiteral("CheckAdj"));
-    m_frame1 = makeFrame(QStringLiteral("NTP Polling Frequency "), QStringLiteral("Frame1"), this);
+    m_frame2 = makeNamed<QGroupBox>(QStringLiteral("Frame2"), QStringLiteral("System Time"), this);
+    m_checkAdj = makeNamed<QCheckBox>(QStringLiteral("CheckAdj"), QStringLiteral("Adjust System Time"), m_frame2);
+    m_frame1 = makeNamed<QGroupBox>(QStringLiteral("Frame1"), QStringLiteral("NTP Polling Frequency "), this);
     m_slider1 = makeSlider(PollMinutesRange, QStringLiteral("Slider1"), m_frame1);
-    m_label1 = makeLabel(QStringLiteral("Label1"), m_frame1);
+    m_label1 = makeLabel(QString(), QStringLiteral("Label1"), m_frame1);
     m_frame3 =
-        makeFrame(QStringLiteral("Highlight Reference Time Greater Than"), QStringLiteral("Frame3"), this);
+        makeNamed<QGroupBox>(QStringLiteral("Frame3"), QStringLiteral("Highlight Reference Time Greater Than"), this);
     m_slider2 = makeSlider(RefTimeMinutesRange, QStringLiteral("Slider2"), m_frame3);
-    m_label2 = makeLabel(QStringLiteral("Label2"), m_frame3);
-    m_frame4 = makeFrame(QStringLiteral("Highlight Stratum Greater Than"), QStringLiteral("Frame4"), this);
+    m_label2 = makeLabel(QString(), QStringLiteral("Label2"), m_frame3);
+    m_frame4 = makeNamed<QGroupBox>(QStringLiteral("Frame4"), QStringLiteral("Highlight Stratum Greater Than"), this);
     m_slider3 = makeSlider(StratumRange, QStringLiteral("Slider3"), m_frame4);
-    m_label3 = makeLabel(QStringLiteral("Label3"), m_frame4);
+    m_label3 = makeLabel(QString(), QStringLiteral("Label3"), m_frame4);
     m_command1 = makeButton(QStringLiteral("OK"), QStringLiteral("Command1"), this);
     m_command2 = makeButton(QStringLiteral("Cancel"), QStringLiteral("Command2"), this);
 

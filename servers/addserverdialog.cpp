@@ -1,6 +1,7 @@
 #include "servers/addserverdialog.h"
 
 #include "app/monitor.h"
+#include "dialogs/controls.h"
 #include "dialogs/twipslayout.h"
 
 #include <QComboBox>
@@ -25,10 +26,8 @@ Form2::Form2(Monitor& monitor, QWidget* parent)
     : FixedDialog(QStringLiteral("Add NTP Server"), parent), m_monitor(monitor)
 {
     setObjectName(QStringLiteral("Form2"));
-    auto* label1 = new QLabel(QStringLiteral("NTP Server:"), this);
-    label1->setObjectName(QStringLiteral("Label1"));
-    m_comboNtp = new QComboBox(this);
-    m_comboNtp->setObjectName(QStringLiteral("ComboNtp"));
+    auto* label1 = makeLabel(QStringLiteral("NTP Server:"), QStringLiteral("Label1"), this);
+    m_comboNtp = makeNamed<QComboBox>(QStringLiteral("ComboNtp"), this);
     m_comboNtp->setEditable(true);
     m_comboNtp->setInsertPolicy(QComboBox::NoInsert);
     // Completion would turn a typed prefix into a listed name; the name must stay as typed.
