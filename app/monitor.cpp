@@ -34,9 +34,7 @@ void Monitor::CommandRemove_Click()
     if (row < 1 || row >= rows)
         return;
     if (row == 1 && rows == 2) {
-        m_table.Clear();
-        m_table.RemoveAllRows();
-        m_cycle.tableCleared();
+        emptyTable();
     } else {
         m_table.RemoveItem(row);
         m_cycle.serverRowRemoved(row);
@@ -51,10 +49,16 @@ void Monitor::CommandClear_Click()
                                         MessageDialog::Button::Yes);
     if (answer != MessageDialog::Button::Yes)
         return;
+    emptyTable();
+    m_store.SaveSettings(m_settings, m_table);
+}
+
+void Monitor::emptyTable()
+{
+    // The heading row goes too; the next server added brings it back.
     m_table.Clear();
     m_table.RemoveAllRows();
     m_cycle.tableCleared();
-    m_store.SaveSettings(m_settings, m_table);
 }
 
 void Monitor::AddServer_OK(const QString& name)

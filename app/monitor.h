@@ -39,6 +39,8 @@ public:
     void Options_OK(const Settings& chosen);
 
 private:
+    void emptyTable();
+
     MessageDialog& m_messages;
     ServerTable m_table;
     Settings m_settings;
