@@ -1,0 +1,185 @@
+#include "ntp/agreement.h"
+
+#include <QStringList>
+#include <QTest>
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+using namespace ostrelle;
+
+namespace {
+
+// "stratum offset halfwidth; ..." with the half-width carried as root dispersion alone.
+std::vector<AgreementCandidate> candidatesFrom(const QString& text)
+{
+    std::vector<AgreementCandidate> candidates;
+    const QStringList entries = text.split(u';', Qt::SkipEmptyParts);
+    for (const QString& entry : entries) {
+        const QStringList parts = entry.split(u' ', Qt::SkipEmptyParts);
+        AgreementCandidate c;
+        c.row = static_cast<int>(candidates.size());
+        c.stratum = parts.at(0).toInt();
+        c.offset = AgreementSeconds(parts.at(1).toDouble());
+        c.rootDispersion = AgreementSeconds(parts.at(2).toDouble());
+        candidates.push_back(c);
+    }
+    return candidates;
+}
+
+QString verdictLetters(const AgreementResult& result)
+{
+    QString letters;
+    for (const CandidateAgreement& c : result.candidates) {
+        switch (c.verdict) {
+        case AgreementVerdict::Truechimer:
+            letters += u'T';
+            break;
+        case AgreementVerdict::Falseticker:
+            letters += u'F';
+            break;
+        case AgreementVerdict::Undecided:
+            letters += u'U';
+            break;
+        case AgreementVerdict::TooDistant:
+            letters += u'D';
+            break;
+        }
+    }
+    return letters;
+}
+
+} // namespace
+
+class AgreementTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void shouldSumTheErrorBounds_data()
+    {
+        QTest::addColumn<double>("rootDelay");
+        QTest::addColumn<double>("rootDispersion");
+        QTest::addColumn<double>("roundTrip");
+        QTest::addColumn<double>("precision");
+        QTest::addColumn<double>("age");
+        QTest::addColumn<double>("distance");
+        // Resolution 1 ms in every row.
+        QTest::newRow("every part") << 0.25 << 0.125 << 0.0625 << 0x1p-20 << 100.0
+                                    << 0.125 + 0.125 + 0.03125 + 0.001 + 0x1p-20 + 0.0015;
+        QTest::newRow("reply 9.9 s after its request") << 0.0 << 0.0 << 9.9 << 0.0 << 0.0 << 4.951;
+        QTest::newRow("negative delays count as none") << -0.5 << 0.0 << -0.25 << 0.0 << 0.0 << 0.001;
+        QTest::newRow("not a number") << std::nan("") << 0.0 << 0.0 << 0.0 << 0.0 << double(INFINITY);
+    }
+    void shouldSumTheErrorBounds()
+    {
+        QFETCH(double, rootDelay);
+        QFETCH(double, rootDispersion);
+        QFETCH(double, roundTrip);
+        QFETCH(double, precision);
+        QFETCH(double, age);
+        QFETCH(double, distance);
+        AgreementCandidate c;
+        c.rootDelay = AgreementSeconds(rootDelay);
+        c.rootDispersion = AgreementSeconds(rootDispersion);
+        c.roundTrip = AgreementSeconds(roundTrip);
+        c.precision = AgreementSeconds(precision);
+        c.age = AgreementSeconds(age);
+        const double got = RootDistance(c, AgreementSeconds(0.001)).count();
+        if (std::isinf(distance))
+            QVERIFY(std::isinf(got));
+        else
+            QVERIFY2(std::abs(got - distance) < 1e-12, qPrintable(QString::number(got, 'g', 17)));
+    }
+
+    void shouldChooseOnlyAmongAMajorityThatAgrees_data()
+    {
+        QTest::addColumn<QString>("candidates");
+        QTest::addColumn<QString>("verdicts");
+        QTest::addColumn<int>("chosen");
+        QTest::addColumn<int>("agreeing");
+        QTest::addColumn<int>("counted");
+        QTest::addColumn<NoClockSource>("why");
+
+        QTest::newRow("three agree, stratum 1 an hour off")
+            << "1 3600 0.05; 2 0.010 0.05; 2 -0.005 0.05; 2 0.002 0.05"
+            << "FTTT" << 3 << 3 << 4 << NoClockSource::None;
+        QTest::newRow("three agree at stratum 3, stratum 2 an hour behind")
+            << "3 0.010 0.05; 2 -3600 0.05; 3 0.004 0.05; 3 -0.020 0.05"
+            << "TFTT" << 2 << 3 << 4 << NoClockSource::None;
+        QTest::newRow("two against two") << "1 0.00 0.05; 2 0.01 0.05; 1 5.00 0.05; 2 5.01 0.05"
+                                         << "UUUU" << -1 << 2 << 4 << NoClockSource::NoMajority;
+        QTest::newRow("two that disagree") << "2 0.0 0.1; 1 1.0 0.1"
+                                           << "UU" << -1 << 1 << 2 << NoClockSource::NoMajority;
+        QTest::newRow("nested intervals") << "3 0.0 1.0; 1 0.2 0.5; 2 0.3 0.1"
+                                          << "TTT" << 1 << 3 << 3 << NoClockSource::None;
+        QTest::newRow("intervals that only touch") << "2 0.0 0.5; 2 1.0 0.5; 1 3.0 0.1"
+                                                   << "TTF" << 0 << 2 << 3 << NoClockSource::None;
+        QTest::newRow("a hair apart") << "2 0.0 0.5; 2 1.000001 0.5; 1 3.0 0.1"
+                                      << "UUU" << -1 << 1 << 3 << NoClockSource::NoMajority;
+        QTest::newRow("one huge interval covering everything")
+            << "3 0.5 1.4; 2 0.02 0.03; 2 -0.01 0.02; 2 0.015 0.02"
+            << "TTTT" << 2 << 4 << 4 << NoClockSource::None;
+        QTest::newRow("huge interval at the lowest stratum wins")
+            << "1 0.5 1.4; 2 0.02 0.03; 2 -0.01 0.02; 2 0.015 0.02"
+            << "TTTT" << 0 << 4 << 4 << NoClockSource::None;
+        QTest::newRow("huge interval spanning two that disagree")
+            << "1 0.0 1.4; 2 -1.0 0.01; 2 1.0 0.01"
+            << "UUU" << -1 << 2 << 3 << NoClockSource::NoMajority;
+        QTest::newRow("one candidate") << "4 -0.3 0.1"
+                                       << "T" << 0 << 1 << 1 << NoClockSource::None;
+        QTest::newRow("ties go to the earliest") << "2 -0.01 0.05; 2 0.01 0.05"
+                                                 << "TT" << 0 << 2 << 2 << NoClockSource::None;
+        QTest::newRow("root distance at the limit counts") << "1 0.0 1.5; 2 0.1 0.05"
+                                                           << "TT" << 0 << 2 << 2 << NoClockSource::None;
+        QTest::newRow("root distance above the limit is no candidate")
+            << "1 4.95 1.50001; 2 0.1 0.05"
+            << "DT" << 1 << 1 << 1 << NoClockSource::None;
+        QTest::newRow("none within the limit") << "1 0.0 2.1; 2 0.0 1.6"
+                                               << "DD" << -1 << 0 << 0 << NoClockSource::NoCandidate;
+        QTest::newRow("no candidates") << ""
+                                       << "" << -1 << 0 << 0 << NoClockSource::NoCandidate;
+    }
+    void shouldChooseOnlyAmongAMajorityThatAgrees()
+    {
+        QFETCH(QString, candidates);
+        QFETCH(QString, verdicts);
+        QFETCH(int, chosen);
+        QFETCH(int, agreeing);
+        QFETCH(int, counted);
+        QFETCH(NoClockSource, why);
+        const std::vector<AgreementCandidate> input = candidatesFrom(candidates);
+
+        const AgreementResult result = EvaluateAgreement(input, AgreementSeconds(0.0));
+
+        QCOMPARE(verdictLetters(result), verdicts);
+        QCOMPARE(result.chosen ? int(*result.chosen) : -1, chosen);
+        QCOMPARE(result.agreeing, agreeing);
+        QCOMPARE(result.counted, counted);
+        QCOMPARE(result.why, why);
+        for (std::size_t i = 0; i < input.size(); ++i)
+            QCOMPARE(result.candidates[i].rootDistance.count(), input[i].rootDispersion.count());
+    }
+
+    // Agreement does not depend on the order in which the servers answered (seeded shuffles).
+    void shouldGiveTheSameVerdictsInAnyOrder()
+    {
+        std::vector<AgreementCandidate> input =
+            candidatesFrom("2 0.01 0.05; 1 3600 0.05; 3 -0.02 0.05; 2 0.03 0.04; 1 7.0 0.3; 4 0.0 1.2");
+        const AgreementResult reference = EvaluateAgreement(input, AgreementSeconds(0.0));
+        QCOMPARE(verdictLetters(reference), QStringLiteral("TFTTFT"));
+        std::mt19937 random(12);
+        for (int round = 0; round < 20; ++round) {
+            std::shuffle(input.begin(), input.end(), random);
+            const AgreementResult result = EvaluateAgreement(input, AgreementSeconds(0.0));
+            for (std::size_t i = 0; i < input.size(); ++i)
+                QCOMPARE(result.candidates[i].verdict,
+                         reference.candidates[std::size_t(input[i].row)].verdict);
+            QVERIFY(result.chosen);
+            QCOMPARE(input[*result.chosen].row, 0);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(AgreementTest)
+#include "test_agreement.moc"
