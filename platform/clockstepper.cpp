@@ -1,0 +1,54 @@
+#include "platform/clockstepper.h"
+
+#include "platform/directclockstepper.h"
+#include "platform/timedatedclock.h"
+
+#ifdef __linux__
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
+namespace ostrelle {
+
+void ClockStepper::step(std::chrono::nanoseconds offset)
+{
+    if (m_declined) {
+        finish(false, QStringLiteral("Setting the clock was not authorised"), true);
+        return;
+    }
+    if (busy()) {
+        finish(false, QStringLiteral("An earlier change of the clock is still waiting for an answer"), false);
+        return;
+    }
+    startStep(offset);
+}
+
+void ClockStepper::finish(bool ok, const QString& reason, bool cancelled)
+{
+    if (cancelled)
+        m_declined = true;
+    emit finished(ok, reason, cancelled);
+}
+
+bool MaySetClockDirectly()
+{
+#ifdef __linux__
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return ::geteuid() == 0;
+    return (data[CAP_SYS_TIME / 32].effective & (1u << (CAP_SYS_TIME % 32))) != 0;
+#else
+    return true;
+#endif
+}
+
+std::unique_ptr<ClockStepper> CreateClockStepper(Clock& clock)
+{
+    if (MaySetClockDirectly())
+        return std::make_unique<DirectClockStepper>(clock);
+    return std::make_unique<TimedatedClockStepper>(QDBusConnection::systemBus());
+}
+
+} // namespace ostrelle

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <chrono>
+#include <memory>
+
+namespace ostrelle {
+
+class Clock;
+
+// Moves the machine's clock by an offset, answering later: a step may wait for the operator's
+// password or for another process. The window never waits for it.
+class ClockStepper : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // Asks for the clock to move by offset (positive: forward). finished() follows exactly once,
+    // possibly before step() returns. Refused at once while an earlier step is unanswered, and
+    // without asking anyone after the operator declined, until allowAsking().
+    void step(std::chrono::nanoseconds offset);
+
+    // An earlier step has not been answered yet.
+    virtual bool busy() const { return false; }
+
+    // The operator declined to authorise a step; no one is asked again until allowAsking().
+    bool declined() const { return m_declined; }
+    // Clock adjustment was switched on again: the operator may be asked once more.
+    void allowAsking() { m_declined = false; }
+
+signals:
+    // ok: the clock was moved. reason: why not, for the operator. cancelled: the operator
+    // declined to authorise it.
+    void finished(bool ok, const QString& reason, bool cancelled);
+
+protected:
+    virtual void startStep(std::chrono::nanoseconds offset) = 0;
+    // Every answer goes through here, so that a refusal by the operator is remembered.
+    void finish(bool ok, const QString& reason, bool cancelled);
+
+private:
+    bool m_declined = false;
+};
+
+// True when this process may set the clock itself: CAP_SYS_TIME in its effective set (effective
+// user 0 where capabilities cannot be read). Always true off Linux.
+bool MaySetClockDirectly();
+
+// The stepper for this process: setting the clock directly where it may, otherwise asking
+// systemd-timedated on the system bus.
+std::unique_ptr<ClockStepper> CreateClockStepper(Clock& clock);
+
+} // namespace ostrelle
