@@ -6,6 +6,9 @@
 
 namespace ostrelle {
 
+struct AgreementResult;
+struct CandidateAgreement;
+
 // Why a server's row is red, as flags with the numbers the operator is told. Filled from the
 // row's record; a default value is a healthy row.
 struct UnhealthyReasons
@@ -42,6 +45,18 @@ QStringList UnhealthyReasonTexts(const UnhealthyReasons& reasons);
 
 // The reasons joined into the one text of a tooltip and an accessible description.
 QString UnhealthyReasonText(const UnhealthyReasons& reasons);
+
+// Marks a falseticker or a candidate beyond the root distance limit with its numbers.
+void AddAgreementReasons(UnhealthyReasons& reasons, const CandidateAgreement& candidate,
+                         const AgreementResult& agreement);
+
+// Why the pass set no clock, for the "Synchronised to:" tooltip: no candidate or no majority;
+// empty when a source was chosen.
+QString ClockNotSetText(const AgreementResult& agreement);
+
+// Why the clock was not set although a source was chosen: the system's reason, or the operator's
+// refusal to authorise it.
+QString ClockRefusedText(const QString& reason, bool cancelled);
 
 // What a kiss-o'-death code asks of us in plain words; empty for a code with no known meaning.
 QString KissCodeExplanation(const QString& code);

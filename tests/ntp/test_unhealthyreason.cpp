@@ -1,3 +1,4 @@
+#include "ntp/agreement.h"
 #include "ntp/unhealthyreason.h"
 
 #include <QTest>
@@ -100,6 +101,54 @@ private slots:
         QFETCH(QString, text);
         QCOMPARE(UnhealthyReasonText(reasons), text);
         QCOMPARE(UnhealthyReasonTexts(reasons).size(), text.isEmpty() ? 0 : int(text.count(u';')) + 1);
+    }
+
+    // From the pass's candidates to the words on each row and on the "Synchronised to:" label.
+    void shouldGiveTheAgreementItsWords_data()
+    {
+        QTest::addColumn<QList<double>>("offsets");
+        QTest::addColumn<QList<double>>("rootDispersions");
+        QTest::addColumn<QStringList>("rowTexts");
+        QTest::addColumn<QString>("notSet");
+        QTest::newRow("three at true time, one an hour ahead")
+            << QList<double>{0.001, -0.002, 0.0, 3600.0} << QList<double>{0.02, 0.02, 0.02, 0.02}
+            << QStringList{"", "", "", "Disagrees with 3 of 4 servers"} << "";
+        QTest::newRow("two that disagree")
+            << QList<double>{0.0, 5.0} << QList<double>{0.02, 0.02} << QStringList{"", ""}
+            << "Clock not set: no majority (at most 1 of 2 servers agree)";
+        QTest::newRow("one too far away") << QList<double>{0.0, 0.01} << QList<double>{2.1, 0.02}
+                                          << QStringList{"Root distance 2.1 s is too large", ""} << "";
+        QTest::newRow("none close enough")
+            << QList<double>{0.0} << QList<double>{1.7} << QStringList{"Root distance 1.7 s is too large"}
+            << "Clock not set: no candidate (no usable reply this pass)";
+    }
+    void shouldGiveTheAgreementItsWords()
+    {
+        QFETCH(QList<double>, offsets);
+        QFETCH(QList<double>, rootDispersions);
+        QFETCH(QStringList, rowTexts);
+        QFETCH(QString, notSet);
+        std::vector<AgreementCandidate> candidates(std::size_t(offsets.size()));
+        for (qsizetype i = 0; i < offsets.size(); ++i) {
+            candidates[std::size_t(i)].stratum = 2;
+            candidates[std::size_t(i)].offset = AgreementSeconds(offsets[i]);
+            candidates[std::size_t(i)].rootDispersion = AgreementSeconds(rootDispersions[i]);
+        }
+        const AgreementResult agreement = EvaluateAgreement(candidates, AgreementSeconds(0.0));
+        for (qsizetype i = 0; i < rowTexts.size(); ++i) {
+            UnhealthyReasons reasons;
+            AddAgreementReasons(reasons, agreement.candidates[std::size_t(i)], agreement);
+            QCOMPARE(UnhealthyReasonText(reasons), rowTexts[i]);
+        }
+        QCOMPARE(ClockNotSetText(agreement), notSet);
+    }
+
+    void shouldSayWhyTheSystemDidNotSetTheClock()
+    {
+        QCOMPARE(
+            ClockRefusedText(QStringLiteral("Automatic time synchronization is enabled"), false),
+            QStringLiteral("Clock not set: the system refused (Automatic time synchronization is enabled)"));
+        QCOMPARE(ClockRefusedText(QString(), true), QStringLiteral("Clock not set: not authorised"));
     }
 };
 
