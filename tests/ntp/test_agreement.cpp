@@ -27,25 +27,12 @@ std::vector<AgreementCandidate> candidatesFrom(const QString& text)
     return candidates;
 }
 
+// One letter per verdict, in the order of AgreementVerdict: Truechimer, Falseticker, Undecided, TooDistant.
 QString verdictLetters(const AgreementResult& result)
 {
     QString letters;
-    for (const CandidateAgreement& c : result.candidates) {
-        switch (c.verdict) {
-        case AgreementVerdict::Truechimer:
-            letters += u'T';
-            break;
-        case AgreementVerdict::Falseticker:
-            letters += u'F';
-            break;
-        case AgreementVerdict::Undecided:
-            letters += u'U';
-            break;
-        case AgreementVerdict::TooDistant:
-            letters += u'D';
-            break;
-        }
-    }
+    for (const CandidateAgreement& c : result.candidates)
+        letters += QLatin1Char("TFUD"[static_cast<int>(c.verdict)]);
     return letters;
 }
 
