@@ -13,7 +13,7 @@ namespace ostrelle {
 
 namespace {
 
-constexpr int TopMargin = 22;
+constexpr int TopMargin = 10;
 constexpr int RightMargin = 14;
 constexpr int MarkHeight = 6;
 
@@ -178,15 +178,21 @@ QList<HistoryPlot::Tick> HistoryPlot::timeTicks() const
     return ticks;
 }
 
+QRect HistoryPlot::dataArea() const
+{
+    // Inset so that the dots of a sparse plot stay inside the frame as well.
+    return plotArea().adjusted(2, 2, -2, -2);
+}
+
 double HistoryPlot::xOf(HistoryTime time) const
 {
-    const QRect area = plotArea();
+    const QRect area = dataArea();
     return area.left() + secondsBetween(m_from, time) / secondsBetween(m_from, m_to) * (area.width() - 1);
 }
 
 double HistoryPlot::yOf(double seconds) const
 {
-    const QRect area = plotArea();
+    const QRect area = dataArea();
     return area.bottom() - (seconds - m_low) / (m_high - m_low) * (area.height() - 1);
 }
 
@@ -194,47 +200,36 @@ void HistoryPlot::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.fillRect(rect(), palette().base());
-    const QRect area = plotArea();
+    const QRect frame = plotArea();
+    const QRect area = dataArea();
     const QColor text = palette().color(QPalette::Text);
     const QColor grid = palette().color(QPalette::Midlight);
-
-    painter.setPen(RoundTripColor);
-    painter.drawText(QPoint(area.left(), TopMargin - 6), tr("— round trip"));
-    const int legend = area.left() + fontMetrics().horizontalAdvance(tr("— round trip")) + 16;
-    painter.setPen(OffsetColor);
-    painter.drawText(QPoint(legend, TopMargin - 6), tr("— offset"));
-    const int marks = legend + fontMetrics().horizontalAdvance(tr("— offset")) + 16;
-    painter.setPen(TimedOutColor);
-    painter.drawText(QPoint(marks, TopMargin - 6), tr("| time-out"));
-    painter.setPen(RefusedColor);
-    painter.drawText(QPoint(marks + fontMetrics().horizontalAdvance(tr("| time-out")) + 16, TopMargin - 6),
-                     tr("| refused"));
 
     painter.setPen(text);
     for (const Tick& tick : timeTicks()) {
         const double x = area.left() + tick.position / secondsBetween(m_from, m_to) * (area.width() - 1);
         painter.setPen(grid);
-        painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+        painter.drawLine(QPointF(x, frame.top()), QPointF(x, frame.bottom()));
         painter.setPen(text);
         const int w = fontMetrics().horizontalAdvance(tick.text);
         painter.drawText(QPointF(std::clamp(x - w / 2.0, 0.0, double(width() - w)),
-                                 area.bottom() + MarkHeight + 4 + fontMetrics().ascent()),
+                                 frame.bottom() + MarkHeight + 4 + fontMetrics().ascent()),
                          tick.text);
     }
     for (const Tick& tick : m_valueTicks) {
         const double y = yOf(tick.position);
         painter.setPen(tick.position == 0.0 ? text : grid);
-        painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
+        painter.drawLine(QPointF(frame.left(), y), QPointF(frame.right(), y));
         painter.setPen(text);
         const int w = fontMetrics().horizontalAdvance(tick.text);
-        painter.drawText(QPointF(area.left() - 6 - w, y + fontMetrics().ascent() / 2.0 - 1), tick.text);
+        painter.drawText(QPointF(frame.left() - 6 - w, y + fontMetrics().ascent() / 2.0 - 1), tick.text);
     }
     painter.setPen(text);
     painter.setBrush(Qt::NoBrush);
-    painter.drawRect(area.adjusted(0, 0, -1, -1));
+    painter.drawRect(frame.adjusted(0, 0, -1, -1));
 
     if (m_samples.isEmpty()) {
-        painter.drawText(area, Qt::AlignCenter, tr("No samples in this span"));
+        painter.drawText(frame, Qt::AlignCenter, tr("No samples in this span"));
         return;
     }
 
@@ -271,7 +266,7 @@ void HistoryPlot::paintEvent(QPaintEvent*)
         const double x = area.left() + c;
         if (bin.timedOut || bin.refused) {
             painter.setPen(bin.timedOut ? TimedOutColor : RefusedColor);
-            painter.drawLine(QPointF(x, area.bottom() + 2), QPointF(x, area.bottom() + 1 + MarkHeight));
+            painter.drawLine(QPointF(x, frame.bottom() + 2), QPointF(x, frame.bottom() + 1 + MarkHeight));
         }
         if (!bin.answered)
             continue;
@@ -302,7 +297,7 @@ void HistoryPlot::paintEvent(QPaintEvent*)
 
 std::optional<qsizetype> HistoryPlot::nearestSample(QPoint pos) const
 {
-    const QRect area = plotArea();
+    const QRect area = dataArea();
     if (m_samples.isEmpty() || pos.x() < area.left() - 4 || pos.x() > area.right() + 4)
         return std::nullopt;
     const double fraction = double(pos.x() - area.left()) / std::max(1, area.width() - 1);

@@ -15,8 +15,8 @@ namespace ostrelle {
 QString HistorySecondsText(double seconds);
 
 // Offset and round trip of one server over time, drawn with QPainter. Time-outs and refused
-// replies are marked under the time axis. However many samples there are, each pixel column
-// draws only the lowest and highest value that falls into it.
+// replies are marked under the time axis; the colours below are the legend's. However many samples there are,
+// each pixel column draws only the lowest and highest value that falls into it.
 class HistoryPlot : public QWidget
 {
     Q_OBJECT
@@ -60,6 +60,7 @@ private:
 
     void layoutValueAxis();
     QList<Tick> timeTicks() const;
+    QRect dataArea() const;
     double xOf(HistoryTime time) const;
     double yOf(double seconds) const;
 

@@ -28,15 +28,16 @@ QString secondsOrDash(const std::optional<double>& value)
 
 } // namespace
 
-ServerHistoryWindow::ServerHistoryWindow(const QString& server, HistoryRecorder& recorder, QWidget* parent)
+ServerHistoryWindow::ServerHistoryWindow(const QString& server, HistoryRecorder& recorder, QWidget* parent,
+                                         Now now)
     : QWidget(parent, Qt::Window), m_server(server), m_recorder(recorder),
       m_chooseFile([](QWidget* owner, const QString& suggested) {
           return QFileDialog::getSaveFileName(owner, tr("Export history"), suggested,
                                               tr("CSV files (*.csv)"));
       }),
-      m_now([] {
+      m_now(now ? std::move(now) : Now([] {
           return std::chrono::time_point_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now());
-      })
+      }))
 {
     setObjectName(QStringLiteral("serverHistoryWindow"));
     setWindowTitle(server);
@@ -62,8 +63,19 @@ ServerHistoryWindow::ServerHistoryWindow(const QString& server, HistoryRecorder&
         figures->addRow(name + QLatin1Char(':'), value);
         m_figureValues.append(value);
     }
+    auto* legend = new QHBoxLayout;
+    const std::pair<QString, QColor> keys[] = {{tr("offset"), HistoryPlot::OffsetColor},
+                                               {tr("round trip"), HistoryPlot::RoundTripColor},
+                                               {tr("time-out"), HistoryPlot::TimedOutColor},
+                                               {tr("refused"), HistoryPlot::RefusedColor}};
+    for (const auto& [name, colour] : keys) {
+        auto* key =
+            new QLabel(QStringLiteral("<span style=\"color:%1\">■</span> %2").arg(colour.name(), name), this);
+        legend->addWidget(key);
+    }
     auto* side = new QVBoxLayout;
     side->addWidget(m_span);
+    side->addLayout(legend);
     side->addLayout(figures);
     side->addStretch();
     side->addWidget(exportButton);

@@ -26,13 +26,14 @@ public:
     using SaveFileChooser = std::function<QString(QWidget* parent, const QString& suggestedName)>;
     using Now = std::function<HistoryTime()>;
 
-    ServerHistoryWindow(const QString& server, HistoryRecorder& recorder, QWidget* parent = nullptr);
+    // now gives the end of the span shown; the system clock when empty.
+    ServerHistoryWindow(const QString& server, HistoryRecorder& recorder, QWidget* parent = nullptr,
+                        Now now = {});
 
     QString server() const { return m_server; }
     void setSpan(Span span);
     Span span() const;
     void setSaveFileChooser(SaveFileChooser chooser) { m_chooseFile = std::move(chooser); }
-    void setNow(Now now) { m_now = std::move(now); }
 
     HistoryPlot* plot() const { return m_plot; }
     const HistoryStatistics& statistics() const { return m_statistics; }
