@@ -184,15 +184,13 @@ QRect HistoryPlot::dataArea() const
     return plotArea().adjusted(2, 2, -2, -2);
 }
 
-double HistoryPlot::xOf(HistoryTime time) const
+double HistoryPlot::xOf(HistoryTime time, const QRect& area) const
 {
-    const QRect area = dataArea();
     return area.left() + secondsBetween(m_from, time) / secondsBetween(m_from, m_to) * (area.width() - 1);
 }
 
-double HistoryPlot::yOf(double seconds) const
+double HistoryPlot::yOf(double seconds, const QRect& area) const
 {
-    const QRect area = dataArea();
     return area.bottom() - (seconds - m_low) / (m_high - m_low) * (area.height() - 1);
 }
 
@@ -217,7 +215,7 @@ void HistoryPlot::paintEvent(QPaintEvent*)
                          tick.text);
     }
     for (const Tick& tick : m_valueTicks) {
-        const double y = yOf(tick.position);
+        const double y = yOf(tick.position, area);
         painter.setPen(tick.position == 0.0 ? text : grid);
         painter.drawLine(QPointF(frame.left(), y), QPointF(frame.right(), y));
         painter.setPen(text);
@@ -243,7 +241,8 @@ void HistoryPlot::paintEvent(QPaintEvent*)
     std::vector<Column> bins(static_cast<std::size_t>(columns));
     int used = 0;
     for (const HistorySample& s : m_samples) {
-        const int c = std::clamp(static_cast<int>(std::lround(xOf(s.time))) - area.left(), 0, columns - 1);
+        const int c =
+            std::clamp(static_cast<int>(std::lround(xOf(s.time, area))) - area.left(), 0, columns - 1);
         Column& bin = bins[static_cast<std::size_t>(c)];
         if (!s.answered()) {
             (s.outcome == HistoryOutcome::TimedOut ? bin.timedOut : bin.refused) = true;
@@ -270,8 +269,8 @@ void HistoryPlot::paintEvent(QPaintEvent*)
         }
         if (!bin.answered)
             continue;
-        trip << QPointF(x, yOf(bin.tripLow)) << QPointF(x, yOf(bin.tripHigh));
-        offset << QPointF(x, yOf(bin.offsetLow)) << QPointF(x, yOf(bin.offsetHigh));
+        trip << QPointF(x, yOf(bin.tripLow, area)) << QPointF(x, yOf(bin.tripHigh, area));
+        offset << QPointF(x, yOf(bin.offsetLow, area)) << QPointF(x, yOf(bin.offsetHigh, area));
     }
     const bool sparse = used * 4 < columns;
     for (const auto& [line, colour] : {std::pair{&trip, RoundTripColor}, std::pair{&offset, OffsetColor}}) {
@@ -285,12 +284,12 @@ void HistoryPlot::paintEvent(QPaintEvent*)
 
     if (m_hover && *m_hover < m_samples.size()) {
         const HistorySample& s = m_samples[*m_hover];
-        const double x = xOf(s.time);
+        const double x = xOf(s.time, area);
         painter.setPen(text);
         painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
         if (s.answered()) {
-            painter.drawEllipse(QPointF(x, yOf(s.offset)), 4, 4);
-            painter.drawEllipse(QPointF(x, yOf(s.roundTrip)), 4, 4);
+            painter.drawEllipse(QPointF(x, yOf(s.offset, area)), 4, 4);
+            painter.drawEllipse(QPointF(x, yOf(s.roundTrip, area)), 4, 4);
         }
     }
 }

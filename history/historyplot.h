@@ -61,8 +61,9 @@ private:
     void layoutValueAxis();
     QList<Tick> timeTicks() const;
     QRect dataArea() const;
-    double xOf(HistoryTime time) const;
-    double yOf(double seconds) const;
+    // Pixel positions within area, which costs font metrics to work out: pass it in.
+    double xOf(HistoryTime time, const QRect& area) const;
+    double yOf(double seconds, const QRect& area) const;
 
     QList<HistorySample> m_samples;
     HistoryTime m_from{};

@@ -91,7 +91,14 @@ ServerHistoryWindow::ServerHistoryWindow(const QString& server, HistoryRecorder&
     connect(exportButton, &QPushButton::clicked, this, &ServerHistoryWindow::exportWithDialog);
     connect(&m_recorder, &HistoryRecorder::samplesStored, this, &ServerHistoryWindow::samplesStored);
     connect(&m_recorder, &HistoryRecorder::fault, m_status, &QLabel::setText);
-    reload();
+}
+
+void ServerHistoryWindow::showEvent(QShowEvent* event)
+{
+    // Read when first shown, so that a span chosen before costs one read, not two.
+    if (!m_loaded)
+        reload();
+    QWidget::showEvent(event);
 }
 
 void ServerHistoryWindow::setSpan(Span span)
@@ -113,6 +120,7 @@ HistoryTime ServerHistoryWindow::spanStart() const
 
 void ServerHistoryWindow::reload()
 {
+    m_loaded = true;
     showSamples(m_recorder.samples(m_server, spanStart(), HistoryTime::max()));
 }
 

@@ -43,6 +43,9 @@ public:
     // Writes the samples of the span shown as CSV; false (with the reason shown) on failure.
     bool exportTo(const QString& fileName);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void exportWithDialog();
     void samplesStored(const QStringList& servers);
@@ -60,6 +63,7 @@ private:
     QList<QLabel*> m_figureValues;
     QLabel* m_status = nullptr;
     HistoryStatistics m_statistics;
+    bool m_loaded = false;
 };
 
 } // namespace ostrelle
