@@ -154,7 +154,7 @@ HistoryStore* HistoryRecorder::reader()
 
 QList<HistorySample> HistoryRecorder::samples(const QString& server, HistoryTime from, HistoryTime to)
 {
-    return reader()->samples(server, from, to);
+    return reader()->samples(server, from, to, HistoryStore::Columns::Plot);
 }
 
 QStringList HistoryRecorder::servers()

@@ -41,7 +41,8 @@ public:
     bool isEnabled() const { return m_enabled; }
     QString path() const { return m_path; }
 
-    // Reads through a connection of the calling (window's) thread.
+    // Reads through a connection of the calling (window's) thread; samples() reads the columns
+    // the view needs (HistoryStore::Columns::Plot).
     QList<HistorySample> samples(const QString& server, HistoryTime from, HistoryTime to);
     QStringList servers();
     HistoryStore* reader();

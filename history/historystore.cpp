@@ -55,10 +55,15 @@ std::array<std::uint8_t, 4> unpackReference(quint32 value)
             std::uint8_t(value)};
 }
 
-const char* const SampleColumns = "s.time_ns, s.outcome, s.detail, s.stratum, s.leap, s.reference, s.offset, "
-                                  "s.round_trip, s.root_delay, s.root_dispersion";
+// The columns the view needs come first: the index holds them, so that reading one server's
+// span never visits the table, where its rows lie scattered among every other server's.
+const char* const PlotColumns =
+    "s.time_ns, s.outcome, s.detail, s.stratum, s.reference, s.offset, s.round_trip";
+const char* const SampleColumns =
+    "s.time_ns, s.outcome, s.detail, s.stratum, s.reference, s.offset, s.round_trip, "
+    "s.leap, s.root_delay, s.root_dispersion";
 
-HistorySample sampleFrom(const QSqlQuery& query, const QString& server)
+HistorySample sampleFrom(const QSqlQuery& query, const QString& server, bool allColumns)
 {
     HistorySample s;
     s.time = HistoryTime(std::chrono::nanoseconds(query.value(0).toLongLong()));
@@ -66,12 +71,14 @@ HistorySample sampleFrom(const QSqlQuery& query, const QString& server)
     s.outcome = static_cast<HistoryOutcome>(query.value(1).toInt());
     s.detail = query.value(2).toString();
     s.stratum = query.value(3).toInt();
-    s.leap = query.value(4).toInt();
-    s.referenceId = unpackReference(query.value(5).toUInt());
-    s.offset = query.value(6).toDouble();
-    s.roundTrip = query.value(7).toDouble();
-    s.rootDelay = query.value(8).toDouble();
-    s.rootDispersion = query.value(9).toDouble();
+    s.referenceId = unpackReference(query.value(4).toUInt());
+    s.offset = query.value(5).toDouble();
+    s.roundTrip = query.value(6).toDouble();
+    if (allColumns) {
+        s.leap = query.value(7).toInt();
+        s.rootDelay = query.value(8).toDouble();
+        s.rootDispersion = query.value(9).toDouble();
+    }
     return s;
 }
 
@@ -206,8 +213,11 @@ bool HistoryStore::setUpSchema()
                            "time_ns INTEGER NOT NULL, outcome INTEGER NOT NULL, detail TEXT, "
                            "stratum INTEGER, leap INTEGER, reference INTEGER, offset REAL, round_trip REAL, "
                            "root_delay REAL, root_dispersion REAL)"),
-            // Serves "the samples of one server in a span" and "its newest N" alike.
-            QStringLiteral("CREATE INDEX sample_by_server_time ON sample (server_id, time_ns)"),
+            // Serves "the samples of one server in a span" and "its newest N" alike, and covers
+            // what the view reads.
+            QStringLiteral(
+                "CREATE INDEX sample_by_server_time ON sample (server_id, time_ns, outcome, detail, "
+                "stratum, reference, offset, round_trip)"),
             QStringLiteral("PRAGMA user_version=%1").arg(SchemaVersion),
             QStringLiteral("COMMIT"),
         };
@@ -378,7 +388,7 @@ bool HistoryStore::prune(HistoryTime now, const HistoryRetention& retention)
     byAge.prepare(QStringLiteral("DELETE FROM sample WHERE server_id = ? AND time_ns < ?"));
     QSqlQuery boundary(db);
     boundary.prepare(QStringLiteral("SELECT time_ns, id FROM sample WHERE server_id = ? "
-                                    "ORDER BY time_ns DESC, id DESC LIMIT 1 OFFSET ?"));
+                                    "ORDER BY time_ns DESC LIMIT 1 OFFSET ?"));
     QSqlQuery byCount(db);
     byCount.prepare(QStringLiteral("DELETE FROM sample WHERE server_id = ? AND "
                                    "(time_ns < ? OR (time_ns = ? AND id <= ?))"));
@@ -425,8 +435,10 @@ bool HistoryStore::prune(HistoryTime now, const HistoryRetention& retention)
     return true;
 }
 
-QList<HistorySample> HistoryStore::samples(const QString& server, HistoryTime from, HistoryTime to) const
+QList<HistorySample> HistoryStore::samples(const QString& server, HistoryTime from, HistoryTime to,
+                                           Columns columns) const
 {
+    const bool all = columns == Columns::All;
     QList<HistorySample> result;
     if (!m_open)
         return result;
@@ -434,15 +446,15 @@ QList<HistorySample> HistoryStore::samples(const QString& server, HistoryTime fr
     q.setForwardOnly(true);
     q.prepare(
         QStringLiteral("SELECT %1 FROM sample s WHERE s.server_id = (SELECT id FROM server WHERE name = ?) "
-                       "AND s.time_ns BETWEEN ? AND ? ORDER BY s.time_ns, s.id")
-            .arg(QLatin1String(SampleColumns)));
+                       "AND s.time_ns BETWEEN ? AND ? ORDER BY s.time_ns")
+            .arg(QLatin1String(all ? SampleColumns : PlotColumns)));
     q.addBindValue(server);
     q.addBindValue(nanosecondsOf(from));
     q.addBindValue(nanosecondsOf(to));
     if (!q.exec())
         return result;
     while (q.next())
-        result.append(sampleFrom(q, server));
+        result.append(sampleFrom(q, server, all));
     return result;
 }
 
@@ -455,14 +467,14 @@ QList<HistorySample> HistoryStore::lastSamples(const QString& server, int count)
     q.setForwardOnly(true);
     q.prepare(
         QStringLiteral("SELECT %1 FROM sample s WHERE s.server_id = (SELECT id FROM server WHERE name = ?) "
-                       "ORDER BY s.time_ns DESC, s.id DESC LIMIT ?")
+                       "ORDER BY s.time_ns DESC LIMIT ?")
             .arg(QLatin1String(SampleColumns)));
     q.addBindValue(server);
     q.addBindValue(count);
     if (!q.exec())
         return result;
     while (q.next())
-        result.append(sampleFrom(q, server));
+        result.append(sampleFrom(q, server, true));
     std::reverse(result.begin(), result.end());
     return result;
 }
@@ -477,14 +489,14 @@ bool HistoryStore::forEachSample(const QString& server,
     q.setForwardOnly(true);
     q.prepare(
         QStringLiteral("SELECT %1 FROM sample s WHERE s.server_id = (SELECT id FROM server WHERE name = ?) "
-                       "ORDER BY s.time_ns, s.id")
+                       "ORDER BY s.time_ns")
             .arg(QLatin1String(SampleColumns)));
     for (const QString& name : names) {
         q.addBindValue(name);
         if (!q.exec())
             return false;
         while (q.next()) {
-            if (!visit(sampleFrom(q, name)))
+            if (!visit(sampleFrom(q, name, true)))
                 return true;
         }
     }
