@@ -155,8 +155,20 @@ bool HistoryStore::open(Mode mode)
     }
     if (openConnection(mode))
         return true;
-    // A damaged file has been moved aside by now; an empty database takes its place.
-    return mode == Mode::ReadWrite && m_lock && !QFileInfo::exists(m_path) && openConnection(mode);
+    settleFault();
+    return reopenIfMovedAside();
+}
+
+bool HistoryStore::reopenIfMovedAside()
+{
+    // Only a damaged file that was moved aside leaves the lock held and the store closed; an
+    // empty database takes its place.
+    if (m_open || !m_lock || QFileInfo::exists(m_path))
+        return false;
+    if (openConnection(m_mode))
+        return true;
+    settleFault();
+    return false;
 }
 
 bool HistoryStore::openConnection(Mode mode)
@@ -165,8 +177,7 @@ bool HistoryStore::openConnection(Mode mode)
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
     if (!db.isValid()) {
         report(QStringLiteral("History is off: Qt's SQLite driver (QSQLITE) is not installed."));
-        close();
-        return false;
+        return fail(QSqlError(), {});
     }
     db.setDatabaseName(m_path);
     QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeout.count());
@@ -176,8 +187,7 @@ bool HistoryStore::openConnection(Mode mode)
     if (!db.open()) {
         report(QStringLiteral("History is off: cannot open the history database %1: %2")
                    .arg(m_path, db.lastError().text()));
-        close();
-        return false;
+        return fail(QSqlError(), {});
     }
     m_open = true;
     if (mode == Mode::ReadOnly)
@@ -192,18 +202,17 @@ bool HistoryStore::setUpSchema()
     // WAL lets the view read while the recorder writes; NORMAL sync loses at most the last
     // transactions on power loss, never on a crash of the program.
     if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next())
-        return handleFault(q.lastError(), QStringLiteral("open"));
+        return fail(q.lastError(), QStringLiteral("open"));
     if (!q.exec(QStringLiteral("PRAGMA synchronous=NORMAL")))
-        return handleFault(q.lastError(), QStringLiteral("open"));
+        return fail(q.lastError(), QStringLiteral("open"));
     if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
-        return handleFault(q.lastError(), QStringLiteral("open"));
+        return fail(q.lastError(), QStringLiteral("open"));
     const int version = q.value(0).toInt();
     if (version > SchemaVersion) {
         report(QStringLiteral("History is off: the history database %1 was written by a newer version "
                               "of the program.")
                    .arg(m_path));
-        close();
-        return false;
+        return fail(QSqlError(), {});
     }
     if (version < SchemaVersion) {
         const QStringList statements = {
@@ -225,7 +234,7 @@ bool HistoryStore::setUpSchema()
             if (!q.exec(statement)) {
                 const QSqlError error = q.lastError();
                 q.exec(QStringLiteral("ROLLBACK"));
-                return handleFault(error, QStringLiteral("set up"));
+                return fail(error, QStringLiteral("set up"));
             }
         }
     }
@@ -234,12 +243,28 @@ bool HistoryStore::setUpSchema()
             QStringLiteral("INSERT INTO sample (server_id, time_ns, outcome, detail, stratum, leap, "
                            "reference, offset, round_trip, root_delay, root_dispersion) "
                            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
-        return handleFault(m_insert->lastError(), QStringLiteral("open"));
+        return fail(m_insert->lastError(), QStringLiteral("open"));
     return true;
 }
 
-bool HistoryStore::handleFault(const QSqlError& error, const QString& doing)
+bool HistoryStore::fail(const QSqlError& error, const QString& doing)
 {
+    if (!m_failure)
+        m_failure = Failure{error, doing};
+    return false;
+}
+
+void HistoryStore::settleFault()
+{
+    // Runs once the failed call's queries are gone: closing under them would leave them dangling.
+    if (!m_failure)
+        return;
+    const auto [error, doing] = *m_failure;
+    m_failure.reset();
+    if (!error.isValid()) {
+        close();
+        return;
+    }
     const int code = sqliteCode(error);
     if (code == SqliteCorrupt || code == SqliteNotADatabase) {
         close();
@@ -265,7 +290,7 @@ bool HistoryStore::handleFault(const QSqlError& error, const QString& doing)
                                   "moved aside.")
                        .arg(m_path));
         }
-        return false;
+        return;
     }
     if (code == SqliteBusy || code == SqliteLocked) {
         report(QStringLiteral("History is off: the history database %1 is locked by another program.")
@@ -278,7 +303,6 @@ bool HistoryStore::handleFault(const QSqlError& error, const QString& doing)
                    .arg(doing, m_path, error.text()));
     }
     close();
-    return false;
 }
 
 std::optional<qint64> HistoryStore::serverId(const QString& name)
@@ -299,7 +323,7 @@ std::optional<qint64> HistoryStore::serverId(const QString& name)
     return id;
 }
 
-bool HistoryStore::append(const QList<HistorySample>& samples)
+bool HistoryStore::writeSamples(const QList<HistorySample>& samples)
 {
     if (!m_open || m_mode != Mode::ReadWrite || !m_insert)
         return false;
@@ -308,7 +332,7 @@ bool HistoryStore::append(const QList<HistorySample>& samples)
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery control(db);
     if (!control.exec(QStringLiteral("BEGIN IMMEDIATE")))
-        return handleFault(control.lastError(), QStringLiteral("write to")) || retryOnFreshFile(samples);
+        return fail(control.lastError(), QStringLiteral("write to"));
     QHash<qint64, qint64> added;
     for (const HistorySample& s : samples) {
         const std::optional<qint64> id = serverId(s.server);
@@ -335,7 +359,7 @@ bool HistoryStore::append(const QList<HistorySample>& samples)
                 error = QSqlQuery(db).lastError();
             control.exec(QStringLiteral("ROLLBACK"));
             m_serverIds.clear();
-            return handleFault(error, QStringLiteral("write to")) || retryOnFreshFile(samples);
+            return fail(error, QStringLiteral("write to"));
         }
         ++added[*id];
     }
@@ -343,7 +367,7 @@ bool HistoryStore::append(const QList<HistorySample>& samples)
         const QSqlError error = control.lastError();
         control.exec(QStringLiteral("ROLLBACK"));
         m_serverIds.clear();
-        return handleFault(error, QStringLiteral("write to")) || retryOnFreshFile(samples);
+        return fail(error, QStringLiteral("write to"));
     }
     if (m_counts) {
         for (auto it = added.constBegin(); it != added.constEnd(); ++it)
@@ -352,12 +376,17 @@ bool HistoryStore::append(const QList<HistorySample>& samples)
     return true;
 }
 
-bool HistoryStore::retryOnFreshFile(const QList<HistorySample>& samples)
+bool HistoryStore::append(const QList<HistorySample>& samples)
 {
-    // Only a damaged file that was moved aside leaves the lock held and the store closed.
-    if (m_open || !m_lock || QFileInfo::exists(m_path) || !openConnection(m_mode))
+    if (writeSamples(samples))
+        return true;
+    settleFault();
+    if (!reopenIfMovedAside())
         return false;
-    return append(samples);
+    if (writeSamples(samples))
+        return true;
+    settleFault();
+    return false;
 }
 
 bool HistoryStore::countPerServer()
@@ -365,7 +394,7 @@ bool HistoryStore::countPerServer()
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SELECT server_id, count(*) FROM sample GROUP BY server_id")))
-        return handleFault(q.lastError(), QStringLiteral("read"));
+        return fail(q.lastError(), QStringLiteral("read"));
     m_counts.emplace();
     while (q.next())
         m_counts->insert(q.value(0).toLongLong(), q.value(1).toLongLong());
@@ -373,6 +402,15 @@ bool HistoryStore::countPerServer()
 }
 
 bool HistoryStore::prune(HistoryTime now, const HistoryRetention& retention)
+{
+    if (pruneNow(now, retention))
+        return true;
+    settleFault();
+    reopenIfMovedAside();
+    return false;
+}
+
+bool HistoryStore::pruneNow(HistoryTime now, const HistoryRetention& retention)
 {
     if (!m_open || m_mode != Mode::ReadWrite)
         return false;
@@ -382,7 +420,7 @@ bool HistoryStore::prune(HistoryTime now, const HistoryRetention& retention)
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery q(db);
     if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
-        return handleFault(q.lastError(), QStringLiteral("write to"));
+        return fail(q.lastError(), QStringLiteral("write to"));
     const qint64 oldest = nanosecondsOf(now) - retention.maxAge.count();
     QSqlQuery byAge(db);
     byAge.prepare(QStringLiteral("DELETE FROM sample WHERE server_id = ? AND time_ns < ?"));
@@ -424,13 +462,13 @@ bool HistoryStore::prune(HistoryTime now, const HistoryRetention& retention)
             error = boundary.lastError().isValid() ? boundary.lastError() : byCount.lastError();
         q.exec(QStringLiteral("ROLLBACK"));
         m_counts.reset();
-        return handleFault(error, QStringLiteral("write to"));
+        return fail(error, QStringLiteral("write to"));
     }
     if (!q.exec(QStringLiteral("COMMIT"))) {
         const QSqlError error = q.lastError();
         q.exec(QStringLiteral("ROLLBACK"));
         m_counts.reset();
-        return handleFault(error, QStringLiteral("write to"));
+        return fail(error, QStringLiteral("write to"));
     }
     return true;
 }

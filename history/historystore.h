@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSqlError>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -13,7 +14,6 @@
 
 class QLockFile;
 class QSqlDatabase;
-class QSqlError;
 class QSqlQuery;
 
 namespace ostrelle {
@@ -74,14 +74,26 @@ public:
 private:
     bool openConnection(Mode mode);
     bool setUpSchema();
-    bool handleFault(const QSqlError& error, const QString& doing);
+    bool writeSamples(const QList<HistorySample>& samples);
+    bool pruneNow(HistoryTime now, const HistoryRetention& retention);
+    // Notes the first failure of a call (an invalid error: already reported, only close);
+    // settleFault() acts on it once the call's queries are gone.
+    bool fail(const QSqlError& error, const QString& doing);
+    void settleFault();
+    bool reopenIfMovedAside();
     void report(const QString& message);
-    bool retryOnFreshFile(const QList<HistorySample>& samples);
     std::optional<qint64> serverId(const QString& name);
     bool countPerServer();
 
+    struct Failure
+    {
+        QSqlError error;
+        QString doing;
+    };
+
     QString m_path;
     FaultHandler m_onFault;
+    std::optional<Failure> m_failure;
     QString m_connection;
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<QSqlQuery> m_insert;

@@ -73,6 +73,7 @@ private slots:
     void shouldMoveADamagedFileAsideAndStartAfresh();
     void shouldTurnOffOnceWhenAnotherConnectionHoldsTheLock();
     void shouldTurnOffOnceWhenASecondCopyHoldsTheDatabase();
+    void shouldTurnOffOnceWhenTheFolderCannotBeMade();
     void shouldWriteRecordedSamplesOffTheCallingThread();
 
 private:
@@ -241,6 +242,27 @@ void TestHistoryStore::shouldTurnOffOnceWhenASecondCopyHoldsTheDatabase()
     const QString message = faults[0][0].toString();
     QVERIFY2(message.contains(QStringLiteral("another copy")) && message.contains(m_path),
              qPrintable(message));
+}
+
+void TestHistoryStore::shouldTurnOffOnceWhenTheFolderCannotBeMade()
+{
+    // A file where the folder should be: neither root nor anyone else can create the database.
+    QFile blocker(m_dir->filePath(QStringLiteral("sub")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+
+    HistoryRecorder recorder(m_path);
+    QSignalSpy faults(&recorder, &HistoryRecorder::fault);
+    QVERIFY(faults.wait(5000));
+    recorder.record(answer(QStringLiteral("a"), Now));
+    recorder.passFinished();
+    recorder.waitForWrites();
+    QVERIFY(recorder.samples(QStringLiteral("a"), Now - 1h, Now + 1h).isEmpty());
+    QTest::qWait(20);
+    QCOMPARE(faults.size(), 1);
+    QVERIFY2(faults[0][0].toString().contains(m_dir->filePath(QStringLiteral("sub"))),
+             qPrintable(faults[0][0].toString()));
+    QVERIFY(!recorder.isEnabled());
 }
 
 void TestHistoryStore::shouldWriteRecordedSamplesOffTheCallingThread()
