@@ -187,12 +187,15 @@ void ServerHistoryWindow::exportWithDialog()
 
 bool ServerHistoryWindow::exportTo(const QString& fileName)
 {
+    // The plot holds only the columns it draws; the file gets every column of the same span.
+    const QList<HistorySample>& shown = m_plot->samples();
+    const QList<HistorySample> samples =
+        shown.isEmpty() ? shown
+                        : m_recorder.reader()->samples(m_server, shown.first().time, shown.last().time);
     QSaveFile file(fileName);
-    const bool ok =
-        file.open(QIODevice::WriteOnly) && WriteHistoryCsv(file, m_plot->samples()) && file.commit();
-    m_status->setText(
-        ok ? tr("Exported %n sample(s) to %1.", nullptr, int(m_plot->samples().size())).arg(fileName)
-           : tr("Could not export to %1: %2").arg(fileName, file.errorString()));
+    const bool ok = file.open(QIODevice::WriteOnly) && WriteHistoryCsv(file, samples) && file.commit();
+    m_status->setText(ok ? tr("Exported %n sample(s) to %1.", nullptr, int(samples.size())).arg(fileName)
+                         : tr("Could not export to %1: %2").arg(fileName, file.errorString()));
     return ok;
 }
 

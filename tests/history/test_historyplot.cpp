@@ -32,6 +32,7 @@ QList<HistorySample> hourOfSamples(double unit, HistoryTime start = Start, const
         } else {
             s.offset = 2 * unit * std::sin(minute / 60.0 * 2 * M_PI);
             s.roundTrip = unit * (2 + std::cos(minute / 7.0));
+            s.rootDispersion = 0.25;
         }
         list << s;
     }
@@ -208,6 +209,7 @@ void TestHistoryPlot::shouldShowStoredHistoryAndFollowNewSamples()
     const QList<QByteArray> lines = file.readAll().split('\n');
     QCOMPARE(lines.size(), 1 + 61 + 1);
     QVERIFY(lines[1].contains("\"ntp, \"\"lab\"\"\""));
+    QVERIFY2(lines[1].endsWith(",0.25\r"), lines[1].constData());
 }
 
 QTEST_MAIN(TestHistoryPlot)
