@@ -7,6 +7,8 @@ OSTRELLE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 OSTRELLE_BUILD="${OSTRELLE_BUILD:-$OSTRELLE_ROOT/build}"
 
 ostrelle_packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core)
+# The history database goes through Qt SQL's SQLite driver.
+ostrelle_packages+=(libqt6sql6-sqlite)
 if [ "${OSTRELLE_WITH_TEST_TOOLS:-0}" = 1 ]; then
     # Real NTP peers for the end-to-end tests and benchmarks, and clang with libFuzzer for the fuzzers.
     ostrelle_packages+=(chrony ntpsec-ntpdate clang libclang-rt-14-dev)

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <chrono>
+#include <cstdint>
+
+namespace ostrelle {
+
+using HistoryTime = std::chrono::time_point<std::chrono::system_clock, std::chrono::nanoseconds>;
+
+// How one poll of one server ended. The numbers are stored in the database: never renumber.
+enum class HistoryOutcome : int {
+    Answered = 0,
+    TimedOut = 1,
+    Refused = 2,     // a datagram came back but was not taken; detail says why
+    KissOfDeath = 3, // the server asked us to stop or slow down; detail holds its code
+};
+
+// One poll of one server, kept at full precision. The figures after detail mean something only
+// for an answer; times and durations are in seconds.
+struct HistorySample
+{
+    HistoryTime time{};
+    QString server;
+    HistoryOutcome outcome = HistoryOutcome::Answered;
+    QString detail;
+    int stratum = 0;
+    int leap = 0;
+    std::array<std::uint8_t, 4> referenceId{};
+    double offset = 0.0; // positive when the local clock is behind the server
+    double roundTrip = 0.0;
+    double rootDelay = 0.0;
+    double rootDispersion = 0.0;
+
+    bool answered() const { return outcome == HistoryOutcome::Answered; }
+    friend bool operator==(const HistorySample&, const HistorySample&) = default;
+};
+
+} // namespace ostrelle
