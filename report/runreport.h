@@ -21,4 +21,8 @@ public:
 // requested format and returns the exit status (0 to 2, see ReportStatus).
 int RunReport(const ReportOptions& options, ReportSource& source, QTextStream& out);
 
+// What main() runs for any command line but StartWindow: the help or version text on out and 0,
+// a usage error on err and 3, or the report. main() needs only a QCoreApplication for these.
+int RunCommandLine(const CommandLine& line, ReportSource& source, QTextStream& out, QTextStream& err);
+
 } // namespace ostrelle
