@@ -1,6 +1,7 @@
 #include "report/reportoptions.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <cmath>
 
 namespace ostrelle {
@@ -41,6 +42,15 @@ std::optional<ReportFormat> formatNamed(const QString& name)
     return std::nullopt;
 }
 
+// Qt names the program in the usage line only once an application object exists, and then by the
+// path it was started with; the help is printed before one exists, so name it here.
+QString helpText(const QCommandLineParser& parser, const QString& program)
+{
+    const QString withoutUsage = parser.helpText().section(QLatin1Char('\n'), 1);
+    return QStringLiteral("Usage: %1 [--report [options] [server...]]\n%2")
+        .arg(QFileInfo(program).fileName(), withoutUsage);
+}
+
 CommandLine usageError(const QString& message)
 {
     return {CommandLine::Action::UsageError, {}, QStringLiteral("ostrelle: %1\n").arg(message)};
@@ -60,8 +70,11 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     parser.setApplicationDescription(
         QStringLiteral("Watches NTP time servers; with --report, polls them once "
                        "and prints the result without a window."));
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
+    // Our own help option: Qt's adds --help-all for options that only the window understands.
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("?")},
+                                        QStringLiteral("Print this help and exit."));
+    const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
+                                           QStringLiteral("Print the version and exit."));
     const QCommandLineOption reportOption(ReportName,
                                           QStringLiteral("Poll once, print the result and exit."));
     const QCommandLineOption formatOption(
@@ -76,7 +89,8 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     const QCommandLineOption ageOption(
         ReferenceAgeLimitName, QStringLiteral("A reference time older than this many minutes is unhealthy."),
         QStringLiteral("minutes"));
-    parser.addOptions({reportOption, formatOption, timeoutOption, stratumOption, ageOption});
+    parser.addOptions(
+        {helpOption, versionOption, reportOption, formatOption, timeoutOption, stratumOption, ageOption});
     parser.addPositionalArgument(QStringLiteral("server"),
                                  QStringLiteral("Servers to poll; the stored list when none are given."),
                                  QStringLiteral("[server...]"));
@@ -84,7 +98,7 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.isSet(helpOption))
-        return {CommandLine::Action::ShowHelp, {}, parser.helpText()};
+        return {CommandLine::Action::ShowHelp, {}, helpText(parser, arguments.first())};
     if (parser.isSet(versionOption))
         return {CommandLine::Action::ShowVersion,
                 {},

@@ -90,8 +90,9 @@ void ReportOptionsTest::shouldFallBackToDefaults()
 
 void ReportOptionsTest::shouldPrintHelpAndVersionWithoutPolling()
 {
-    const CommandLine help = ParseCommandLine({"ostrelle", "--report", "--help"});
+    const CommandLine help = ParseCommandLine({"/usr/bin/ostrelle", "--report", "--help"});
     QCOMPARE(help.action, Action::ShowHelp);
+    QVERIFY2(help.text.startsWith(QLatin1String("Usage: ostrelle ")), qPrintable(help.text));
     for (const char* option :
          {"--report", "--format", "--timeout", "--stratum-limit", "--reference-age-limit"})
         QVERIFY2(help.text.contains(QLatin1String(option)), option);
