@@ -3,9 +3,10 @@
 #include <QDir>
 #include <QString>
 #include <cstdio>
+#include <utility>
 
 // Writes the program's icon into an icon theme tree for installation:
-// <folder>/16x16/apps/ostrelle.png and <folder>/32x32/apps/ostrelle.png.
+// <folder>/<size>x<size>/apps/ostrelle.png for 16, 32, 48, 64, 128 and 256 pixels.
 int main(int argc, char* argv[])
 {
     if (argc != 2) {
@@ -13,10 +14,15 @@ int main(int argc, char* argv[])
         return 2;
     }
     const QString root = QString::fromLocal8Bit(argv[1]);
-    for (int size : {16, 32}) {
+    // The icon is pixel art drawn at 16 and 32 pixels; the larger sizes are whole multiples of one
+    // of those, enlarged without smoothing so that they stay as crisp as the originals.
+    const std::pair<int, int> sizes[] = {{16, 16}, {32, 32}, {48, 16}, {64, 32}, {128, 32}, {256, 32}};
+    for (const auto& [size, drawnAt] : sizes) {
         const QString folder = QStringLiteral("%1/%2x%2/apps").arg(root).arg(size);
         const QString file = folder + QStringLiteral("/ostrelle.png");
-        if (!QDir().mkpath(folder) || !ostrelle::ProgramIconImage(size).save(file, "PNG")) {
+        const QImage image = ostrelle::ProgramIconImage(drawnAt).scaled(size, size, Qt::IgnoreAspectRatio,
+                                                                        Qt::FastTransformation);
+        if (!QDir().mkpath(folder) || !image.save(file, "PNG")) {
             std::fprintf(stderr, "ostrelle_iconexport: cannot write %s\n", qPrintable(file));
             return 1;
         }

@@ -12,6 +12,8 @@ ostrelle_packages+=(libqt6sql6-sqlite)
 if [ "${OSTRELLE_WITH_TEST_TOOLS:-0}" = 1 ]; then
     # Real NTP peers for the end-to-end tests and benchmarks, and clang with libFuzzer for the fuzzers.
     ostrelle_packages+=(chrony ntpsec-ntpdate clang libclang-rt-14-dev)
+    # What scripts/check-package checks the package with, and the metrics parser of the report tests.
+    ostrelle_packages+=(lintian desktop-file-utils appstream python3-prometheus-client)
 fi
 
 ostrelle_install_missing() {
