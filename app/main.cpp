@@ -1,6 +1,6 @@
 #include "app/form1.h"
 #include "platform/qsettingsbackend.h"
-#include "platform/qtudpchannel.h"
+#include "platform/nativeudpchannel.h"
 #include "platform/systemclock.h"
 #include "platform/widgetmessagedialog.h"
 
@@ -39,7 +39,7 @@ int main(int argc, char* argv[])
 
     ostrelle::SystemClock clock;
     ostrelle::QSettingsBackend store;
-    ostrelle::QtUdpChannel channel;
+    ostrelle::NativeUdpChannel channel;
     ostrelle::WidgetMessageDialog messages;
     ostrelle::Form1 window(clock, store, channel, messages);
     messages.setParentWidget(&window);

@@ -5,7 +5,7 @@
 #include "bench/benchsupport.h"
 #include "ntp/pollcycle.h"
 #include "platform/fakes/scriptedmessagedialog.h"
-#include "platform/qtudpchannel.h"
+#include "platform/nativeudpchannel.h"
 #include "servers/servertable.h"
 #include "servers/settingsstore.h"
 
@@ -104,7 +104,7 @@ void pollWithOstrelle(const QString& address, std::uint16_t port, double truth, 
     table.AddServerRow(address);
     Settings settings;
     settings.SysTimeAdj = 0;
-    QtUdpChannel channel(port, 0);
+    NativeUdpChannel channel(port, 0);
     PollCycle cycle(table, settings, channel, clock, messages);
     for (int i = 0; i < PollCount; ++i)
         pollOnce(cycle, table, truth, errors);

@@ -8,7 +8,7 @@
 #include "ntp/pollcycle.h"
 #include "platform/fakes/memorysettingsbackend.h"
 #include "platform/fakes/scriptedmessagedialog.h"
-#include "platform/qtudpchannel.h"
+#include "platform/nativeudpchannel.h"
 #include "servers/servertable.h"
 #include "servers/settingsstore.h"
 
@@ -189,7 +189,7 @@ int main(int argc, char* argv[])
         Settings settings;
         settings.SysTimeAdj = 0;
         // The local port is left to the system, so that port 123 stays free for anyone else's daemon.
-        QtUdpChannel channel(farm.port(), 0);
+        NativeUdpChannel channel(farm.port(), 0);
         RoundTripMeter meter(channel);
         PollCycle cycle(table, settings, channel, clock, messages);
         QTimer tick;
@@ -202,7 +202,7 @@ int main(int argc, char* argv[])
     };
     Summary cycleOnly;
     runCycleOnly(cycleOnly);
-    cycleOnly.print("Ostrelle, PollCycle + QtUdpChannel");
+    cycleOnly.print("Ostrelle, PollCycle + NativeUdpChannel");
 
     Summary window;
     {
@@ -213,7 +213,7 @@ int main(int argc, char* argv[])
         MemorySettingsBackend backend;
         if (!SettingsStore(backend, messages).SaveSettings(settings, stored))
             std::printf("cannot seed the settings\n");
-        QtUdpChannel channel(farm.port(), 0);
+        NativeUdpChannel channel(farm.port(), 0);
         RoundTripMeter meter(channel);
         Form1 form(clock, backend, channel, messages);
         form.show();
@@ -231,7 +231,7 @@ int main(int argc, char* argv[])
     Summary noProxyLookup;
     runCycleOnly(noProxyLookup);
     std::printf("\n");
-    noProxyLookup.print("For comparison only: PollCycle + QtUdpChannel with Qt's system proxy lookup off");
+    noProxyLookup.print("For comparison only: PollCycle + NativeUdpChannel with Qt's system proxy lookup off");
 
     std::vector<double> peerAll, peerOne, peerMany;
     const QString ntpdate = NtpdateExecutable();
@@ -285,7 +285,7 @@ int main(int argc, char* argv[])
 
     std::printf("\nGoals\n");
     for (const auto& [name, summary] :
-         {std::pair<const char*, const Summary*>{"PollCycle + QtUdpChannel", &cycleOnly},
+         {std::pair<const char*, const Summary*>{"PollCycle + NativeUdpChannel", &cycleOnly},
           {"whole main window", &window}}) {
         if (summary->beyond.empty())
             continue;

@@ -10,7 +10,7 @@
 #include "bench/benchsupport.h"
 #include "platform/fakes/scriptedmessagedialog.h"
 #include "platform/qsettingsbackend.h"
-#include "platform/qtudpchannel.h"
+#include "platform/nativeudpchannel.h"
 #include "servers/servertable.h"
 #include "servers/settingsstore.h"
 
@@ -73,7 +73,7 @@ int runChild(int argc, char* argv[])
 
     const auto t0 = SteadyClock::now();
     QSettingsBackend backend;
-    QtUdpChannel channel(farm.port(), 0);
+    NativeUdpChannel channel(farm.port(), 0);
     auto form = std::make_unique<Form1>(clock, backend, channel, messages);
     const auto loadedAt = SteadyClock::now();
     form->show();

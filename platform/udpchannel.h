@@ -3,8 +3,13 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <chrono>
+#include <optional>
 
 namespace ostrelle {
+
+// When the kernel took a datagram in; empty where the platform gives no such stamp.
+using ReceiveTime = std::optional<std::chrono::system_clock::time_point>;
 
 // The UDP socket the poll cycle talks through: one remote host at a time, one datagram out per
 // request. Behind an interface so that tests drive the cycle without a network.
@@ -26,7 +31,7 @@ public:
 
 signals:
     void ready();
-    void datagramArrived(const QByteArray& datagram);
+    void datagramArrived(const QByteArray& datagram, ostrelle::ReceiveTime kernelTime);
     // The socket itself has become unusable (not just one unreachable server).
     void errorOccurred(const QString& description);
 };

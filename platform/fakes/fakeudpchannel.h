@@ -34,7 +34,10 @@ public:
 
     // Emits ready() for the pending connect, if there is one.
     void becomeReady();
-    void deliver(const QByteArray& datagram) { emit datagramArrived(datagram); }
+    void deliver(const QByteArray& datagram, ReceiveTime kernelTime = {})
+    {
+        emit datagramArrived(datagram, kernelTime);
+    }
     void fail(const QString& description) { emit errorOccurred(description); }
 
     Readiness readiness = Readiness::AtOnce;

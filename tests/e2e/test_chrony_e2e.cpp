@@ -2,7 +2,7 @@
 #include "ntp/ntpreply.h"
 #include "platform/fakes/memorysettingsbackend.h"
 #include "platform/fakes/scriptedmessagedialog.h"
-#include "platform/qtudpchannel.h"
+#include "platform/nativeudpchannel.h"
 #include "platform/systemclock.h"
 #include "tests/support/ntpresponder.h"
 
@@ -149,7 +149,7 @@ struct LiveProgram
     QString cell(int col) { return monitor.table().TextMatrix(1, col); }
 
     MemorySettingsBackend backend;
-    QtUdpChannel channel;
+    NativeUdpChannel channel;
     ReadOnlyClock clock;
     ScriptedMessageDialog messages;
     Monitor monitor{clock, backend, channel, messages};

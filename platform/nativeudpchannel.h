@@ -1,0 +1,60 @@
+#pragma once
+
+#include "platform/udpchannel.h"
+
+#include <QHostAddress>
+#include <QString>
+
+class QHostInfo;
+class QSocketNotifier;
+
+namespace ostrelle {
+
+// The UDP channel on a socket of the operating system's own: a fresh socket for each request,
+// bound to the preferred local port when it can be had and connected to the one server's address,
+// so that the system drops datagrams from anyone else. It asks the kernel to stamp every datagram
+// with the time it arrived (SO_TIMESTAMPNS), so that a reply that waits for a busy event loop is
+// still timed to the moment it reached the machine. Only a socket that cannot be made at all is
+// reported as an error; every failure of one request is left to the poll cycle's time-out.
+class NativeUdpChannel final : public UdpChannel
+{
+    Q_OBJECT
+public:
+    explicit NativeUdpChannel(quint16 remotePort = 123, quint16 preferredLocalPort = 123,
+                              QObject* parent = nullptr);
+    ~NativeUdpChannel() override;
+
+    void close() override;
+    void setRemoteHost(const QString& host) override;
+    // ready() always follows from the event loop, never from inside this call.
+    void connectToRemote() override;
+    bool send(const QByteArray& datagram) override;
+
+    // The local port of the current socket; 0 when there is none.
+    quint16 localPort() const;
+    bool isLookingUp() const { return m_lookupId != -1; }
+    // errno of the last failure of a request that was let pass (0 when none since the last
+    // connectToRemote); lets tests see that an ICMP refusal has been taken in.
+    int lastIgnoredError() const { return m_lastIgnoredError; }
+
+private:
+    void hostLookedUp(quint64 request, const QHostInfo& info);
+    void openSocket(quint64 request, const QHostAddress& address);
+    int boundSocket(int family, quint16 port, int& error);
+    void readDatagrams();
+    void reportUnusable(quint64 request, const QString& description);
+    void dropSocket();
+
+    const quint16 m_remotePort;
+    const quint16 m_preferredLocalPort;
+    QString m_host;
+    int m_fd = -1;
+    QSocketNotifier* m_notifier = nullptr;
+    int m_lookupId = -1;
+    // Bumped by every close(): a lookup result, a queued open or a queued report that carries an
+    // older number belongs to a request that has been given up.
+    quint64 m_generation = 0;
+    int m_lastIgnoredError = 0;
+};
+
+} // namespace ostrelle
