@@ -7,9 +7,13 @@ OSTRELLE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 OSTRELLE_BUILD="${OSTRELLE_BUILD:-$OSTRELLE_ROOT/build}"
 
 ostrelle_packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core)
+# TLS 1.3 with the key exporter, and AES-SIV, for NTS.
+ostrelle_packages+=(pkg-config libgnutls28-dev)
 if [ "${OSTRELLE_WITH_TEST_TOOLS:-0}" = 1 ]; then
     # Real NTP peers for the end-to-end tests and benchmarks, and clang with libFuzzer for the fuzzers.
     ostrelle_packages+=(chrony ntpsec-ntpdate clang libclang-rt-14-dev)
+    # certtool makes the NTS end-to-end test's certificate.
+    ostrelle_packages+=(gnutls-bin)
 fi
 
 ostrelle_install_missing() {
