@@ -43,8 +43,7 @@ std::optional<QByteArray> AesSivCmac256::decrypt(const QByteArray& nonce, const 
 {
     if (!m_handle || nonce.isEmpty() || ciphertext.size() < TagSize)
         return std::nullopt;
-    // One spare octet: GnuTLS refuses a buffer of exactly zero octets for an empty plaintext.
-    QByteArray out(ciphertext.size() - TagSize + 1, Qt::Uninitialized);
+    QByteArray out(ciphertext.size() - TagSize, Qt::Uninitialized);
     size_t outSize = static_cast<size_t>(out.size());
     if (gnutls_aead_cipher_decrypt(m_handle, nonce.constData(), static_cast<size_t>(nonce.size()),
                                    associatedData.constData(), static_cast<size_t>(associatedData.size()),
