@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QHostAddress>
+#include <QtEndian>
 #include <cerrno>
 #include <cstring>
 #include <gnutls/gnutls.h>
@@ -144,8 +145,22 @@ void NtsKeClient::start(const QString& host, quint16 port, std::chrono::millisec
         failLater(failedText(code));
         return;
     }
-    // The handshake then checks the chain, its dates and that it names this host.
-    gnutls_session_set_verify_cert(m_session, hostName.constData(), 0);
+    // The handshake then checks the chain, its dates and that it names this host; an address is
+    // matched against the certificate's addresses, which the plain host name check does not do.
+    const QHostAddress address(host);
+    if (address.isNull()) {
+        gnutls_session_set_verify_cert(m_session, hostName.constData(), 0);
+    } else {
+        m_verifiedAddress = address.protocol() == QAbstractSocket::IPv4Protocol
+                                ? QByteArray(4, '\0')
+                                : QByteArray(reinterpret_cast<const char*>(address.toIPv6Address().c), 16);
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            qToBigEndian(address.toIPv4Address(), m_verifiedAddress.data());
+        gnutls_typed_vdata_st data{GNUTLS_DT_IP_ADDRESS,
+                                   reinterpret_cast<unsigned char*>(m_verifiedAddress.data()),
+                                   unsigned(m_verifiedAddress.size())};
+        gnutls_session_set_verify_cert2(m_session, &data, 1, 0);
+    }
     gnutls_transport_set_ptr(m_session, this);
     gnutls_transport_set_push_function(m_session, &NtsKeClient::pushToSocket);
     gnutls_transport_set_pull_function(m_session, &NtsKeClient::pullFromBuffer);

@@ -75,8 +75,9 @@ private:
     QTimer m_deadline;
     QString m_host;
     QString m_extraTrustFile;
-    QByteArray m_incoming; // TLS records received and not yet read by GnuTLS
-    QByteArray m_records;  // key exchange records decrypted so far
+    QByteArray m_incoming;        // TLS records received and not yet read by GnuTLS
+    QByteArray m_records;         // key exchange records decrypted so far
+    QByteArray m_verifiedAddress; // the server's address as the certificate must name it
     bool m_peerClosed = false;
     bool m_handshakeDone = false;
     NtsKeResult m_result;
