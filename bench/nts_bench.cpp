@@ -92,22 +92,23 @@ int main(int argc, char* argv[])
     }
     const NtsServerName server{"127.0.0.1", chronyd.keyExchangePort()};
 
+    // The first key exchange of a program run also loads the system's trust store.
+    Figures firstKe;
     Figures ke;
-    for (int i = 0; i < keyExchanges; ++i) {
-        NtsSession session(server);
-        session.setExtraTrustFile(chronyd.certificatePath());
+    NtsSession session(server);
+    session.setExtraTrustFile(chronyd.certificatePath());
+    for (int i = 0; i <= keyExchanges; ++i) {
+        Figures& figures = i == 0 ? firstKe : ke;
         const auto start = SteadyClock::now();
         const double cpu = ThreadCpuSeconds();
         if (!keyExchange(session)) {
-            ++ke.failed;
+            ++figures.failed;
             continue;
         }
-        ke.cpu.push_back(ThreadCpuSeconds() - cpu);
-        ke.wall.push_back(SecondsBetween(start, SteadyClock::now()));
+        figures.cpu.push_back(ThreadCpuSeconds() - cpu);
+        figures.wall.push_back(SecondsBetween(start, SteadyClock::now()));
     }
 
-    NtsSession session(server);
-    session.setExtraTrustFile(chronyd.certificatePath());
     QUdpSocket socket;
     if (!socket.bind(QHostAddress::LocalHost, 0)) {
         std::printf("no socket: %s\n", qPrintable(socket.errorString()));
@@ -167,6 +168,7 @@ int main(int argc, char* argv[])
         peer.cpu.push_back(run.cpuSeconds);
     }
 
+    firstKe.print("first key exchange (loads the trust store)");
     ke.print("key exchange (TLS 1.3, records, exporter)");
     authenticated.print("authenticated exchange (build, send, verify)");
     plain.print("plain exchange, same server");

@@ -4,12 +4,14 @@
 #include "ntp/nts/ntskerecords.h"
 
 #include <QFile>
+#include <QHash>
 #include <QHostAddress>
 #include <QtEndian>
 #include <cerrno>
 #include <cstring>
 #include <gnutls/gnutls.h>
 #include <gnutls/x509.h>
+#include <memory>
 
 namespace ostrelle {
 
@@ -83,6 +85,29 @@ QByteArray exportKey(gnutls_session_t session, char direction)
     return key;
 }
 
+// The system's trust store and the extra file, loaded once for all key exchanges that trust the
+// same: reading the store costs some 13 ms of CPU. Key exchanges run on one thread only.
+std::shared_ptr<gnutls_certificate_credentials_st> trustCredentials(const QString& extraTrustFile, int& code)
+{
+    static QHash<QString, std::weak_ptr<gnutls_certificate_credentials_st>> loaded;
+    if (auto credentials = loaded.value(extraTrustFile).lock())
+        return credentials;
+    gnutls_certificate_credentials_t raw = nullptr;
+    code = gnutls_certificate_allocate_credentials(&raw);
+    if (code < 0)
+        return {};
+    std::shared_ptr<gnutls_certificate_credentials_st> credentials(raw, gnutls_certificate_free_credentials);
+    // A machine without a usable store can still trust the extra file.
+    gnutls_certificate_set_x509_system_trust(raw);
+    if (!extraTrustFile.isEmpty())
+        code = gnutls_certificate_set_x509_trust_file(raw, QFile::encodeName(extraTrustFile).constData(),
+                                                      GNUTLS_X509_FMT_PEM);
+    if (code < 0)
+        return {};
+    loaded.insert(extraTrustFile, credentials);
+    return credentials;
+}
+
 } // namespace
 
 NtsKeClient::NtsKeClient(QObject* parent) : QObject(parent)
@@ -114,13 +139,10 @@ void NtsKeClient::start(const QString& host, quint16 port, std::chrono::millisec
     m_result = NtsKeResult{};
     m_deadline.start(timeout);
 
-    int code = gnutls_certificate_allocate_credentials(&m_credentials);
-    if (code >= 0) {
-        // A machine without a usable store can still trust the extra file.
-        gnutls_certificate_set_x509_system_trust(m_credentials);
-        if (!m_extraTrustFile.isEmpty())
-            code = gnutls_certificate_set_x509_trust_file(
-                m_credentials, QFile::encodeName(m_extraTrustFile).constData(), GNUTLS_X509_FMT_PEM);
+    int code = 0;
+    if (!m_credentials || m_credentialsTrustFile != m_extraTrustFile) {
+        m_credentials = trustCredentials(m_extraTrustFile, code);
+        m_credentialsTrustFile = m_extraTrustFile;
     }
     if (code >= 0)
         code = gnutls_init(&m_session, GNUTLS_CLIENT | GNUTLS_NONBLOCK);
@@ -134,7 +156,7 @@ void NtsKeClient::start(const QString& host, quint16 port, std::chrono::millisec
                         unsigned(std::strlen(Alpn))};
     code = gnutls_priority_set_direct(m_session, TlsPriority, nullptr);
     if (code >= 0)
-        code = gnutls_credentials_set(m_session, GNUTLS_CRD_CERTIFICATE, m_credentials);
+        code = gnutls_credentials_set(m_session, GNUTLS_CRD_CERTIFICATE, m_credentials.get());
     // Server name indication is for names only, never for an address.
     if (code >= 0 && QHostAddress(host).isNull())
         code =
@@ -333,10 +355,6 @@ void NtsKeClient::release()
     if (m_session) {
         gnutls_deinit(m_session);
         m_session = nullptr;
-    }
-    if (m_credentials) {
-        gnutls_certificate_free_credentials(m_credentials);
-        m_credentials = nullptr;
     }
     m_socket.blockSignals(true);
     m_socket.abort();

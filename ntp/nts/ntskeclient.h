@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <chrono>
+#include <memory>
 
 #include <sys/types.h>
 
@@ -82,7 +83,8 @@ private:
     bool m_handshakeDone = false;
     NtsKeResult m_result;
     gnutls_session_int* m_session = nullptr;
-    gnutls_certificate_credentials_st* m_credentials = nullptr;
+    std::shared_ptr<gnutls_certificate_credentials_st> m_credentials;
+    QString m_credentialsTrustFile;
 };
 
 } // namespace ostrelle
