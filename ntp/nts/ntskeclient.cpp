@@ -22,8 +22,13 @@ constexpr char ExporterLabel[] = "EXPORTER-network-time-security";
 constexpr char TlsPriority[] = "NORMAL:-VERS-ALL:+VERS-TLS1.3";
 constexpr quint16 DefaultNtpPort = 123;
 
+QString refusedText(const QString& why);
+
 QString failedText(int code)
 {
+    // A server that hangs up without a word has refused us as surely as one that says so.
+    if (code == GNUTLS_E_PREMATURE_TERMINATION)
+        return refusedText(QStringLiteral("connection closed"));
     return QStringLiteral("NTS: key exchange failed: %1").arg(QString::fromUtf8(gnutls_strerror(code)));
 }
 
