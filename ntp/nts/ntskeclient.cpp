@@ -254,11 +254,14 @@ void NtsKeClient::drive()
             return;
     }
     char buffer[4096];
+    // A warning alert or a session ticket is no error; a server that sends nothing else gets
+    // only so many turns before the next event.
+    int harmless = 0;
     while (true) {
         const ssize_t received = gnutls_record_recv(m_session, buffer, sizeof buffer);
         if (received == GNUTLS_E_AGAIN || received == GNUTLS_E_INTERRUPTED)
             return;
-        if (received < 0 && gnutls_error_is_fatal(int(received)) == 0)
+        if (received < 0 && gnutls_error_is_fatal(int(received)) == 0 && ++harmless < 16)
             continue;
         if (received < 0) {
             fail(failedText(int(received)));
