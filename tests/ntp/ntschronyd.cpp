@@ -1,5 +1,6 @@
 #include "tests/ntp/ntschronyd.h"
 
+#include <QDir>
 #include <QFile>
 #include <QHostAddress>
 #include <QStandardPaths>
@@ -51,6 +52,36 @@ bool writeFile(const QString& path, const QByteArray& content)
 
 } // namespace
 
+bool CanMakeCertificates()
+{
+    return !certtoolPath().isEmpty();
+}
+
+bool MakeSelfSignedCertificate(const QString& folder, bool expired, QString& log)
+{
+    const QByteArray dates = expired ? "activation_date = \"2020-01-01 00:00:00 UTC\"\n"
+                                       "expiration_date = \"2020-01-02 00:00:00 UTC\"\n"
+                                     : "expiration_days = 1\n";
+    const QByteArray templ = "cn = \"localhost\"\ndns_name = \"localhost\"\nip_address = \"127.0.0.1\"\n"
+                             "ca\ncert_signing_key\nsigning_key\ntls_www_server\n" +
+                             dates;
+    const QDir dir(folder);
+    if (!writeFile(dir.filePath("cert.cfg"), templ))
+        return false;
+    QProcess certtool;
+    certtool.setProcessChannelMode(QProcess::MergedChannels);
+    const auto run = [&](const QStringList& arguments) {
+        certtool.start(certtoolPath(), arguments);
+        const bool ok = certtool.waitForFinished(30000) && certtool.exitCode() == 0;
+        if (!ok)
+            log += QString::fromLocal8Bit(certtool.readAll());
+        return ok;
+    };
+    return run({"--generate-privkey", "--key-type=ecdsa", "--outfile", dir.filePath("key.pem")}) &&
+           run({"--generate-self-signed", "--load-privkey", dir.filePath("key.pem"), "--template",
+                dir.filePath("cert.cfg"), "--outfile", dir.filePath("cert.pem")});
+}
+
 NtsChronyd::NtsChronyd() = default;
 
 NtsChronyd::~NtsChronyd()
@@ -63,7 +94,7 @@ NtsChronyd::~NtsChronyd()
 
 bool NtsChronyd::available()
 {
-    return !chronydPath().isEmpty() && !certtoolPath().isEmpty();
+    return !chronydPath().isEmpty() && CanMakeCertificates();
 }
 
 bool NtsChronyd::start(bool expiredCertificate)
@@ -82,26 +113,7 @@ bool NtsChronyd::start(bool expiredCertificate)
 
 bool NtsChronyd::makeCertificate(bool expired)
 {
-    const QByteArray dates = expired ? "activation_date = \"2020-01-01 00:00:00 UTC\"\n"
-                                       "expiration_date = \"2020-01-02 00:00:00 UTC\"\n"
-                                     : "expiration_days = 1\n";
-    const QByteArray templ = "cn = \"localhost\"\ndns_name = \"localhost\"\nip_address = \"127.0.0.1\"\n"
-                             "ca\ncert_signing_key\nsigning_key\ntls_www_server\n" +
-                             dates;
-    if (!writeFile(m_dir.filePath("cert.cfg"), templ))
-        return false;
-    QProcess certtool;
-    certtool.setProcessChannelMode(QProcess::MergedChannels);
-    const auto run = [&](const QStringList& arguments) {
-        certtool.start(certtoolPath(), arguments);
-        const bool ok = certtool.waitForFinished(30000) && certtool.exitCode() == 0;
-        if (!ok)
-            m_log += QString::fromLocal8Bit(certtool.readAll());
-        return ok;
-    };
-    return run({"--generate-privkey", "--key-type=ecdsa", "--outfile", m_dir.filePath("key.pem")}) &&
-           run({"--generate-self-signed", "--load-privkey", m_dir.filePath("key.pem"), "--template",
-                m_dir.filePath("cert.cfg"), "--outfile", certificatePath()});
+    return MakeSelfSignedCertificate(m_dir.path(), expired, m_log);
 }
 
 bool NtsChronyd::runChronyd()
