@@ -31,6 +31,10 @@ std::optional<NtsServerName> ParseNtsServerName(const QString& name);
 
 // Everything NTS knows about one server between polls: the keys and cookies of its last key
 // exchange (in memory only), where its NTP service is, and the request awaiting its reply.
+// A poll step: when needsKeyExchange(), startKeyExchange() with what is left of the step's time
+// and wait for keyExchangeFinished(); then send authenticatedRequest() to ntpAddress():ntpPort()
+// and give each datagram to verifyReply() before the plain reply checks. Only an accepted reply
+// may be shown or set the clock.
 class NtsSession : public QObject
 {
     Q_OBJECT
