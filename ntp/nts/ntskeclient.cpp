@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QHash>
 #include <QHostAddress>
+#include <QNetworkProxy>
 #include <QtEndian>
 #include <cerrno>
 #include <cstring>
@@ -118,6 +119,8 @@ std::shared_ptr<gnutls_certificate_credentials_st> trustCredentials(const QStrin
 NtsKeClient::NtsKeClient(QObject* parent) : QObject(parent)
 {
     m_deadline.setSingleShot(true);
+    // Straight to the server: no proxy applies to NTS, and asking the system for one costs time.
+    m_socket.setProxy(QNetworkProxy::NoProxy);
     connect(&m_deadline, &QTimer::timeout, this,
             [this] { fail(QStringLiteral("NTS: key exchange timed out")); });
     connect(&m_socket, &QTcpSocket::connected, this, &NtsKeClient::drive);
