@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release) and runs them, printing every figure with its peer's beside it.
 #
-#   bench/run_benchmarks.sh [settings] [pass] [accuracy] [scale] [soak] [history]    (default: all of them)
+#   bench/run_benchmarks.sh [settings] [pass] [accuracy] [scale] [soak] [history] [nts]    (default: all of them)
 #
 # OSTRELLE_BENCH_BUILD  build folder (default: build-bench at the top of the sources)
 # OSTRELLE_BENCH_JOBS   parallel compile jobs (default: 2)
@@ -19,14 +19,14 @@ valgrind_steps="${OSTRELLE_BENCH_SOAK_VALGRIND_STEPS:-200000}"
 
 selected=("$@")
 if [ ${#selected[@]} -eq 0 ]; then
-    selected=(settings pass accuracy scale soak history)
+    selected=(settings pass accuracy scale soak history nts)
 fi
 targets=()
 for name in "${selected[@]}"; do
     case "$name" in
-    settings | pass | accuracy | scale | soak | history) targets+=("bench_$name") ;;
+    settings | pass | accuracy | scale | soak | history | nts) targets+=("bench_$name") ;;
     *)
-        echo "unknown benchmark: $name (settings, pass, accuracy, scale, soak, history)" >&2
+        echo "unknown benchmark: $name (settings, pass, accuracy, scale, soak, history, nts)" >&2
         exit 2
         ;;
     esac
@@ -67,6 +67,7 @@ for name in "${selected[@]}"; do
     accuracy) run "$bin/bench_accuracy" ;;
     history) run "$bin/bench_history" 60 ;;
     scale) run "$bin/bench_scale" ;;
+    nts) run "$bin/bench_nts" ;;
     soak)
         run "$bin/bench_soak" --steps 1000000
         # LeakSanitizer preloaded into the same Release binary: a leak makes it exit with 23.

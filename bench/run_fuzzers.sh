@@ -9,7 +9,7 @@ seconds="${1:-60}"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${OSTRELLE_FUZZ_BUILD:-$root/build-fuzz}"
 jobs="${OSTRELLE_JOBS:-2}"
-targets=(reply number settings)
+targets=(reply number settings nts)
 
 for tool in clang++ cmake; do
     command -v "$tool" >/dev/null || { echo "run_fuzzers: $tool is missing (scripts/test installs it)" >&2; exit 2; }

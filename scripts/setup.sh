@@ -7,13 +7,16 @@ OSTRELLE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 OSTRELLE_BUILD="${OSTRELLE_BUILD:-$OSTRELLE_ROOT/build}"
 
 ostrelle_packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core)
-# The history database goes through Qt SQL's SQLite driver.
-ostrelle_packages+=(libqt6sql6-sqlite)
+# The history database goes through Qt SQL's SQLite driver; NTS needs TLS 1.3 with the key
+# exporter, and AES-SIV, from GnuTLS.
+ostrelle_packages+=(libqt6sql6-sqlite pkg-config libgnutls28-dev)
 if [ "${OSTRELLE_WITH_TEST_TOOLS:-0}" = 1 ]; then
     # Real NTP peers for the end-to-end tests and benchmarks, and clang with libFuzzer for the fuzzers.
     ostrelle_packages+=(chrony ntpsec-ntpdate clang libclang-rt-14-dev)
     # What scripts/check-package checks the package with, and the metrics parser of the report tests.
     ostrelle_packages+=(lintian desktop-file-utils appstream python3-prometheus-client)
+    # certtool makes the NTS end-to-end test's certificate.
+    ostrelle_packages+=(gnutls-bin)
 fi
 
 ostrelle_install_missing() {

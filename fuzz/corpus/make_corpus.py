@@ -95,7 +95,30 @@ NtpPoll=-0.5
     write("settings", "garbage.bin", bytes(rng.randrange(256) for _ in range(400)))
 
 
+def nts_record(critical, kind, body):
+    return struct.pack(">HH", kind | (0x8000 if critical else 0), len(body)) + body
+
+
+def nts_field(kind, body):
+    body += bytes(-(len(body) + 4) % 4)
+    return struct.pack(">HH", kind, len(body) + 4) + body
+
+
+def nts():
+    # First octet odd: key exchange records; even: an NTP reply (and the encrypted fields of one).
+    good = (nts_record(True, 1, b"\0\0") + nts_record(True, 4, b"\0\x0f") + nts_record(False, 5, bytes(100))
+            + nts_record(True, 6, b"ntp.example") + nts_record(True, 7, b"\x10\x2b") + nts_record(True, 0, b""))
+    write("nts", "ke_response.bin", b"\x01" + good)
+    write("nts", "ke_error.bin", b"\x01" + nts_record(True, 2, b"\0\x01") + nts_record(True, 0, b""))
+    write("nts", "ke_cut.bin", b"\x01" + good[:-3])
+    cookies = nts_field(0x0204, bytes(100)) + nts_field(0x0204, bytes(range(100)))
+    write("nts", "cookies.bin", b"\x00" + cookies)
+    header = struct.pack(">BBBb", 4 << 3 | 4, 0, 0, -20) + bytes(8) + b"NTSN" + bytes(32)
+    write("nts", "nak.bin", b"\x00" + header + nts_field(0x0104, b"\x33" * 32))
+
+
 if __name__ == "__main__":
     replies()
     numbers()
     settings()
+    nts()

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTcpSocket>
+#include <QTimer>
+#include <chrono>
+#include <memory>
+
+#include <sys/types.h>
+
+struct gnutls_session_int;
+struct gnutls_certificate_credentials_st;
+
+namespace ostrelle {
+
+// The server certificate's names and end of validity, for the row's tooltip.
+struct NtsCertificateInfo
+{
+    QString subject;
+    QString issuer;
+    QDateTime expiry; // UTC
+};
+
+// The outcome of one key exchange: keys, cookies and where to send NTP, or why there are none.
+struct NtsKeResult
+{
+    bool ok = false;
+    QString reason; // "NTS: ..." when not ok
+    QByteArray c2sKey;
+    QByteArray s2cKey;
+    QList<QByteArray> cookies;
+    QString ntpServer;
+    quint16 ntpPort = 123;
+    NtsCertificateInfo certificate;
+};
+
+// The client side of the NTS key exchange: TLS 1.3 with ALPN "ntske/1" over a QTcpSocket, the
+// TLS session GnuTLS's own and fed from the socket, so the event loop never waits on it.
+class NtsKeClient : public QObject
+{
+    Q_OBJECT
+public:
+    explicit NtsKeClient(QObject* parent = nullptr);
+    ~NtsKeClient() override;
+
+    // A PEM file of certificates trusted beside the system's store; for tests.
+    void setExtraTrustFile(const QString& path) { m_extraTrustFile = path; }
+
+    // Connects to host:port and runs the exchange; finished() follows within timeout, whatever
+    // happens. A running exchange is abandoned first, without a signal.
+    void start(const QString& host, quint16 port, std::chrono::milliseconds timeout);
+    // Drops a running exchange without a signal.
+    void abort();
+    bool isRunning() const { return m_deadline.isActive(); }
+
+signals:
+    void finished(const ostrelle::NtsKeResult& result);
+
+private:
+    static ssize_t pushToSocket(void* self, const void* data, size_t size);
+    static ssize_t pullFromBuffer(void* self, void* data, size_t size);
+
+    void drive();
+    bool completeHandshake();
+    void fail(const QString& reason);
+    void failLater(const QString& reason);
+    void succeed();
+    void release();
+    void onSocketError(QAbstractSocket::SocketError error);
+
+    QTcpSocket m_socket;
+    QTimer m_deadline;
+    QString m_host;
+    QString m_extraTrustFile;
+    QByteArray m_incoming;        // TLS records received and not yet read by GnuTLS
+    QByteArray m_records;         // key exchange records decrypted so far
+    QByteArray m_verifiedAddress; // the server's address as the certificate must name it
+    bool m_peerClosed = false;
+    bool m_handshakeDone = false;
+    NtsKeResult m_result;
+    gnutls_session_int* m_session = nullptr;
+    std::shared_ptr<gnutls_certificate_credentials_st> m_credentials;
+    QString m_credentialsTrustFile;
+};
+
+} // namespace ostrelle
