@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/systemclock.h"
+#include "tests/support/readonlyclock.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,17 +21,6 @@ class QTemporaryDir;
 namespace ostrelle {
 
 using SteadyClock = std::chrono::steady_clock;
-
-// Reads the real clock and refuses every attempt to set it, whatever the settings say.
-class ReadOnlyClock final : public Clock
-{
-public:
-    SYSTEMTIME utcNow() const override { return m_system.utcNow(); }
-    [[nodiscard]] bool setUtc(const SYSTEMTIME&) override { return false; }
-
-private:
-    SystemClock m_system;
-};
 
 // The real UTC time in NtpSeconds to the nanosecond the system offers (the program reads milliseconds).
 double PreciseNtpNow();

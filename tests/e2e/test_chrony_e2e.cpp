@@ -5,6 +5,7 @@
 #include "platform/qtudpchannel.h"
 #include "platform/systemclock.h"
 #include "tests/support/ntpresponder.h"
+#include "tests/support/readonlyclock.h"
 
 #include <QFile>
 #include <QLocale>
@@ -37,16 +38,6 @@ constexpr double OneMillisecond = 0.001;
 // Where Debian puts them: folders an ordinary user's PATH often lacks.
 const QString ChronydPath = QStandardPaths::findExecutable("chronyd", {"/usr/sbin", "/sbin"});
 const QString NtpdatePath = QStandardPaths::findExecutable("ntpdate", {"/usr/sbin", "/sbin"});
-
-// The machine's clock for reading only: these tests must never set it, and an attempt fails them.
-struct ReadOnlyClock final : Clock
-{
-    SYSTEMTIME utcNow() const override { return SystemClock().utcNow(); }
-    bool setUtc(const SYSTEMTIME&) override
-    {
-        return QTest::qVerify(false, "setUtc", "the program tried to set the clock", __FILE__, __LINE__);
-    }
-};
 
 // A chronyd of this test's own, serving its local clock at Stratum on one loopback address and
 // port, with its configuration, pid and drift files in a temporary folder and no say over the
@@ -83,13 +74,13 @@ public:
         m_process.start(ChronydPath, QStringList{"-x", "-d", "-4", "-f", file.fileName()} + user);
         // Ready once it answers a request of the program's own making; a few moments at most.
         for (int attempt = 0; attempt < 25 && m_process.waitForStarted(WaitMs); ++attempt) {
-            double sent = 0.0;
-            const NtpPacketBytes request = BuildNtpRequest(SystemClock(), sent);
+            const NtpTimestampBytes nonce = RandomRequestNonce();
+            const NtpPacketBytes request = BuildNtpRequest(nonce);
             QUdpSocket probe;
             probe.writeDatagram(reinterpret_cast<const char*>(request.data()), request.size(),
                                 QHostAddress(address), port);
             if (probe.waitForReadyRead(200) &&
-                ParseNtpReply(probe.receiveDatagram().data(), request).accepted())
+                ParseNtpReply(probe.receiveDatagram().data(), nonce).accepted())
                 return Ready;
             if (m_process.waitForFinished(200))
                 break;
@@ -134,25 +125,28 @@ struct LiveProgram
 {
     LiveProgram(const QString& address, quint16 port) : channel(port, 0)
     {
-        monitor.Form_Load();
-        monitor.AddServer_OK(address);
+        monitor.start();
+        monitor.addServer(address);
+        QObject::connect(&monitor.cycle(), &PollCycle::serverPolled,
+                         [this](const PollStep& step) { last = step; });
     }
 
     // One pass, its first step taken by a tick as the window's timer would; false when it did not end.
     [[nodiscard]] bool pass()
     {
         QSignalSpy ended(&monitor.cycle(), &PollCycle::labelsChanged);
-        monitor.cycle().setPollCountdown(0);
-        monitor.cycle().TimerTimeout_Timer();
+        monitor.cycle().pollSoon();
+        monitor.cycle().tick();
         return ended.wait(WaitMs);
     }
-    QString cell(int col) { return monitor.table().TextMatrix(1, col); }
+    QString cell(ServerColumn col) { return ServerCellText(monitor.servers().record(0), col); }
 
     MemorySettingsBackend backend;
     QtUdpChannel channel;
     ReadOnlyClock clock;
     ScriptedMessageDialog messages;
     Monitor monitor{clock, backend, channel, messages};
+    PollStep last; // the latest finished step
 };
 
 } // namespace
@@ -225,16 +219,16 @@ private slots:
         const auto best = [&] { return std::ranges::min(peer, {}, &Reading::distance); };
         while (offsets.size() < 7 || (offsets.size() < 21 && best().distance > OneMillisecond / 2)) {
             QVERIFY(program.pass());
-            QCOMPARE(program.cell(ServerTable::ColStatus), "OK");
-            QCOMPARE(program.cell(ServerTable::ColVersion), "4");
-            QCOMPARE(program.cell(ServerTable::ColStratum), QString::number(Stratum));
-            for (int col = 0; col < ServerTable::ColumnCount; ++col)
-                QCOMPARE(program.monitor.table().cellColour(1, col), ServerTable::ColourNormal);
-            // The pass offered the server as the clock source, with the exact offset of this reply.
-            QCOMPARE(program.monitor.cycle().BestServer(), address);
-            offsets.push_back(program.monitor.cycle().BestOffset());
-            QCOMPARE(SecondsText(offsets.back()), program.cell(ServerTable::ColOffset));
-            roundTrips.push_back(QLocale().toDouble(program.cell(ServerTable::ColRoundTrip)));
+            QCOMPARE(program.cell(ServerColumn::Status), "OK");
+            QCOMPARE(program.cell(ServerColumn::Version), "4");
+            QCOMPARE(program.cell(ServerColumn::Stratum), QString::number(Stratum));
+            QVERIFY(!program.monitor.servers().record(0).unhealthy());
+            // The step offered the server as the clock source, with the exact offset of this reply.
+            QVERIFY(program.last.answered && program.last.reading.usableAsSource);
+            QCOMPARE(program.last.server, address);
+            offsets.push_back(program.last.reading.offsetSeconds);
+            QCOMPARE(SecondsText(offsets.back()), program.cell(ServerColumn::Offset));
+            roundTrips.push_back(QLocale().toDouble(program.cell(ServerColumn::RoundTrip)));
             peer.push_back(askNtpdate ? readNtpdate(address) : Reading{trueOffset, 0.0});
         }
         std::ranges::sort(offsets);
@@ -246,8 +240,9 @@ private slots:
                  qPrintable(figures));
         QVERIFY2(best().distance <= OneMillisecond && qAbs(offset - best().offset) <= OneMillisecond,
                  qPrintable(figures));
-        // Nothing set the clock (ReadOnlyClock would have failed the test) or asked the operator anything.
-        QCOMPARE(program.monitor.cycle().LabelSync(), "None");
+        // Nothing tried to set the clock or asked the operator anything.
+        QCOMPARE(program.clock.setAttempts, 0);
+        QCOMPARE(program.monitor.cycle().synchronisedToText(), "None");
         QVERIFY(program.messages.shown.isEmpty());
     }
 };
