@@ -8,8 +8,9 @@ OSTRELLE_BUILD="${OSTRELLE_BUILD:-$OSTRELLE_ROOT/build}"
 
 ostrelle_packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core)
 if [ "${OSTRELLE_WITH_TEST_TOOLS:-0}" = 1 ]; then
-    # Real NTP peers for the end-to-end tests and benchmarks, and clang with libFuzzer for the fuzzers.
-    ostrelle_packages+=(chrony ntpsec-ntpdate clang libclang-rt-14-dev)
+    # Real NTP peers for the end-to-end tests and benchmarks, clang with libFuzzer for the fuzzers,
+    # and clang-format for the layout check in CI.
+    ostrelle_packages+=(chrony ntpsec-ntpdate clang libclang-rt-14-dev clang-format)
 fi
 
 ostrelle_install_missing() {
