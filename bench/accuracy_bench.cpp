@@ -118,7 +118,9 @@ void pollWithPeer(const QString& ntpdate, const QString& address, double truth, 
 {
     for (int i = 0; i < PollCount; ++i) {
         const ProgramRun run = RunProgram(ntpdate, {QStringLiteral("-q"), address}, 20000);
-        errors.peer.add(run.finished && run.exitCode == 0 ? NtpdateOffset(run.output) : std::nullopt, truth);
+        const std::optional<NtpdateReading> reading =
+            run.finished && run.exitCode == 0 ? ParseNtpdateOutput(run.output) : std::nullopt;
+        errors.peer.add(reading ? std::optional<double>(reading->offset) : std::nullopt, truth);
     }
 }
 

@@ -244,7 +244,7 @@ int main(int argc, char* argv[])
         int failures = 0;
         for (int i = 0; i < 5; ++i) {
             const ProgramRun run = RunProgram(ntpdate, all, 120000);
-            if (run.finished && run.exitCode == 0 && NtpdateOffset(run.output))
+            if (run.finished && run.exitCode == 0 && ParseNtpdateOutput(run.output))
                 peerAll.push_back(run.wallSeconds);
             else
                 ++failures;
