@@ -1,4 +1,4 @@
-#include "app/form1.h"
+#include "app/mainwindow.h"
 #include "platform/qsettingsbackend.h"
 #include "platform/nativeudpchannel.h"
 #include "platform/systemclock.h"
@@ -41,10 +41,8 @@ int main(int argc, char* argv[])
     ostrelle::QSettingsBackend store;
     ostrelle::NativeUdpChannel channel;
     ostrelle::WidgetMessageDialog messages;
-    ostrelle::Form1 window(clock, store, channel, messages);
+    ostrelle::MainWindow window(clock, store, channel, messages);
     messages.setParentWidget(&window);
-    QObject::connect(&window.monitor().cycle(), &ostrelle::PollCycle::fatalErrorAcknowledged, &app,
-                     [] { QCoreApplication::exit(1); });
     window.show();
     return app.exec();
 }

@@ -1,80 +1,65 @@
 #include "app/monitor.h"
 
 #include "platform/messagedialog.h"
+#include "servers/servername.h"
 
 namespace ostrelle {
 
 Monitor::Monitor(Clock& clock, SettingsBackend& backend, UdpChannel& channel, MessageDialog& messages)
-    : m_messages(messages), m_store(backend, messages),
-      m_cycle(m_table, m_settings, channel, clock, messages)
+    : m_messages(messages), m_store(backend, messages), m_cycle(m_servers, channel, clock, messages)
 {
 }
 
-void Monitor::InitGlobals()
+void Monitor::start()
 {
-    // The month table is a constant; only the settings need their defaults back.
-    m_settings = Settings{};
+    StoredState stored = m_store.loadSettings();
+    m_settings = stored.settings;
+    m_cycle.setSettings(m_settings);
+    m_servers.addServers(stored.servers);
+    m_cycle.start();
 }
 
-void Monitor::Form_Load()
+int Monitor::addServer(const QString& name)
 {
-    for (int col = 0; col < ServerTable::ColumnCount; ++col)
-        m_table.setColWidth(col, ServerTable::StartupColumnTwips[static_cast<std::size_t>(col)]);
-    InitGlobals();
-    m_store.LoadSettings(m_settings, m_table);
-    m_cycle.setBestStratum(-1);
-    m_cycle.setPollCountdown(0);
-    m_cycle.TimerTimeout_Timer();
-}
-
-void Monitor::CommandRemove_Click()
-{
-    const int row = m_table.Row();
-    const int rows = m_table.Rows();
-    if (row < 1 || row >= rows)
-        return;
-    if (row == 1 && rows == 2) {
-        emptyTable();
-    } else {
-        m_table.RemoveItem(row);
-        m_cycle.serverRowRemoved(row);
+    int row = -1;
+    if (CheckServerName(name) == ServerNameCheck::Usable) {
+        row = m_servers.addServer(name);
+        save();
     }
-    m_store.SaveSettings(m_settings, m_table);
+    m_cycle.pollSoon();
+    return row;
 }
 
-void Monitor::CommandClear_Click()
+void Monitor::removeServer(int row)
 {
-    const auto answer = m_messages.show(QStringLiteral("Clear All Servers ?"), QStringLiteral("Brevikon Ostrelle"),
-                                        MessageDialog::Icon::None, MessageDialog::Buttons::YesNo,
-                                        MessageDialog::Button::Yes);
+    if (!m_servers.isRow(row))
+        return;
+    m_servers.removeServer(row);
+    save();
+}
+
+void Monitor::clearServers()
+{
+    const auto answer =
+        m_messages.show(QStringLiteral("Clear All Servers ?"), QStringLiteral("Brevikon Ostrelle"),
+                        MessageDialog::Icon::None, MessageDialog::Buttons::YesNo, MessageDialog::Button::Yes);
     if (answer != MessageDialog::Button::Yes)
         return;
-    emptyTable();
-    m_store.SaveSettings(m_settings, m_table);
+    m_servers.clear();
+    save();
 }
 
-void Monitor::emptyTable()
-{
-    // The heading row goes too; the next server added brings it back.
-    m_table.Clear();
-    m_table.RemoveAllRows();
-    m_cycle.tableCleared();
-}
-
-void Monitor::AddServer_OK(const QString& name)
-{
-    if (!name.isEmpty()) {
-        m_table.AddServerRow(name);
-        m_store.SaveSettings(m_settings, m_table);
-    }
-    m_cycle.setPollCountdown(0);
-}
-
-void Monitor::Options_OK(const Settings& chosen)
+void Monitor::applySettings(const Settings& chosen)
 {
     m_settings = chosen;
-    m_store.SaveSettings(m_settings, m_table);
-    m_cycle.setPollCountdown(0);
+    m_cycle.setSettings(m_settings);
+    save();
+    m_cycle.pollSoon();
+}
+
+void Monitor::save()
+{
+    m_store.saveSettings(m_settings, m_servers.names());
 }
 
 } // namespace ostrelle

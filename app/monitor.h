@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ntp/pollcycle.h"
-#include "servers/servertable.h"
+#include "servers/serverlistmodel.h"
 #include "servers/settingsstore.h"
 
 #include <QString>
@@ -13,36 +13,34 @@ class MessageDialog;
 class SettingsBackend;
 class UdpChannel;
 
-// What the main window and its dialogs do, without the widgets: the start-up sequence, the
-// buttons' handlers and the dialogs' OK. Owns the server table, the settings and the poll cycle.
+// What the main window and its dialogs act on, without the widgets: the server list, the
+// settings, the store and the poll cycle, and what each operator action does to them.
 class Monitor
 {
 public:
     Monitor(Clock& clock, SettingsBackend& backend, UdpChannel& channel, MessageDialog& messages);
 
-    ServerTable& table() { return m_table; }
+    ServerListModel& servers() { return m_servers; }
     const Settings& settings() const { return m_settings; }
     PollCycle& cycle() { return m_cycle; }
 
-    // Program-wide defaults, before anything reads them.
-    void InitGlobals();
-    // Column widths, defaults, stored settings and servers, then the first poll step at once.
-    void Form_Load();
-    // Removes the operator's current row (nothing when there is none) and saves.
-    void CommandRemove_Click();
-    // Asks "Clear All Servers ?"; on Yes empties the table and saves.
-    void CommandClear_Click();
-
-    // The add-server dialog's OK: adds a non-empty name verbatim, saves, and polls at the next tick.
-    void AddServer_OK(const QString& name);
-    // The options dialog's OK: takes the chosen settings over, saves, and polls at the next tick.
-    void Options_OK(const Settings& chosen);
+    // Stored settings and servers, then the first poll step at once.
+    void start();
+    // Adds a usable name (see CheckServerName) as the last row and saves; returns its row, or -1
+    // when nothing was added. Polls at the next tick either way.
+    int addServer(const QString& name);
+    // Removes one row and saves; a row outside the list does nothing.
+    void removeServer(int row);
+    // Asks "Clear All Servers ?"; on Yes empties the list and saves.
+    void clearServers();
+    // Takes the chosen settings over, saves, and polls at the next tick.
+    void applySettings(const Settings& chosen);
 
 private:
-    void emptyTable();
+    void save();
 
     MessageDialog& m_messages;
-    ServerTable m_table;
+    ServerListModel m_servers;
     Settings m_settings;
     SettingsStore m_store;
     PollCycle m_cycle;

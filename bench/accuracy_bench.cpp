@@ -6,7 +6,7 @@
 #include "ntp/pollcycle.h"
 #include "platform/fakes/scriptedmessagedialog.h"
 #include "platform/nativeudpchannel.h"
-#include "servers/servertable.h"
+#include "servers/serverlistmodel.h"
 #include "servers/settingsstore.h"
 
 #include <QCoreApplication>
@@ -65,56 +65,62 @@ struct TargetErrors
 };
 
 // One pass over a table of one server, as a dialog's OK followed by a tick starts it.
-void pollOnce(PollCycle& cycle, const ServerTable& table, double truth, TargetErrors& errors)
+void pollOnce(PollCycle& cycle, const ServerListModel& servers, double truth, TargetErrors& errors)
 {
     QEventLoop loop;
     bool ended = false;
+    std::optional<double> exact;
     const auto connection = QObject::connect(&cycle, &PollCycle::labelsChanged, &loop, [&] {
         ended = true;
         loop.quit();
     });
+    const auto stepConnection =
+        QObject::connect(&cycle, &PollCycle::serverPolled, &loop, [&](const PollStep& step) {
+            // The full-precision offset counts only when the row was fit to set the clock.
+            if (step.answered && step.reading.usableAsSource && !step.reading.problems)
+                exact = step.reading.offsetSeconds;
+        });
     QTimer::singleShot(15000, &loop, &QEventLoop::quit);
-    cycle.setPollCountdown(0);
-    cycle.TimerTimeout_Timer();
+    cycle.pollSoon();
+    cycle.tick();
     if (!ended)
         loop.exec();
     QObject::disconnect(connection);
+    QObject::disconnect(stepConnection);
 
-    const bool ok = ended && table.TextMatrix(1, ServerTable::ColStatus) == QLatin1String("OK");
+    const bool ok = ended && ServerCellText(servers.record(0), ServerColumn::Status) == QLatin1String("OK");
     std::optional<double> shown;
     if (ok) {
         bool parsed = false;
-        const QString text = table.TextMatrix(1, ServerTable::ColOffset);
+        const QString text = ServerCellText(servers.record(0), ServerColumn::Offset);
         ++errors.shownTexts[text];
         const double value = QLocale().toDouble(text, &parsed);
         if (parsed)
             shown = value;
     }
     errors.shown.add(shown, truth);
-    // The best offset is the exact figure only when the row was a candidate for setting the clock.
-    const bool candidate = ok && table.cellColour(1, 0) == ServerTable::ColourNormal;
-    errors.exact.add(candidate ? std::optional<double>(cycle.BestOffset()) : std::nullopt, truth);
+    errors.exact.add(ok ? exact : std::nullopt, truth);
 }
 
 void pollWithOstrelle(const QString& address, std::uint16_t port, double truth, TargetErrors& errors)
 {
     ReadOnlyClock clock;
     ScriptedMessageDialog messages;
-    ServerTable table;
-    table.AddServerRow(address);
-    Settings settings;
-    settings.SysTimeAdj = 0;
+    ServerListModel servers;
+    servers.addServer(address);
     NativeUdpChannel channel(port, 0);
-    PollCycle cycle(table, settings, channel, clock, messages);
+    PollCycle cycle(servers, channel, clock, messages);
     for (int i = 0; i < PollCount; ++i)
-        pollOnce(cycle, table, truth, errors);
+        pollOnce(cycle, servers, truth, errors);
 }
 
 void pollWithPeer(const QString& ntpdate, const QString& address, double truth, TargetErrors& errors)
 {
     for (int i = 0; i < PollCount; ++i) {
         const ProgramRun run = RunProgram(ntpdate, {QStringLiteral("-q"), address}, 20000);
-        errors.peer.add(run.finished && run.exitCode == 0 ? NtpdateOffset(run.output) : std::nullopt, truth);
+        const std::optional<NtpdateReading> reading =
+            run.finished && run.exitCode == 0 ? ParseNtpdateOutput(run.output) : std::nullopt;
+        errors.peer.add(reading ? std::optional<double>(reading->offset) : std::nullopt, truth);
     }
 }
 

@@ -308,34 +308,6 @@ void ResponderFarm::run(SteadyClock::time_point deadline)
 
 // ---------------------------------------------------------------------------------------------
 
-std::optional<ProbeAnswer> ProbeNtpServer(const QString& address, std::uint16_t port, int timeoutMs)
-{
-    in_addr parsed{};
-    if (::inet_pton(AF_INET, address.toLatin1().constData(), &parsed) != 1)
-        return std::nullopt;
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return std::nullopt;
-    sockaddr_in sa = loopbackSockaddr(ntohl(parsed.s_addr), port);
-    std::array<std::uint8_t, 48> request{};
-    request[0] = 0x23; // no warning, version 4, client
-    const std::array<std::uint8_t, 8> transmit = SecondsToNtpTimestamp(PreciseNtpNow());
-    std::copy(transmit.begin(), transmit.end(), request.begin() + 40);
-    std::optional<ProbeAnswer> answer;
-    if (::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) ==
-        static_cast<ssize_t>(request.size())) {
-        pollfd p{fd, POLLIN, 0};
-        std::array<std::uint8_t, 1024> reply{};
-        if (::poll(&p, 1, timeoutMs) == 1) {
-            const ssize_t size = ::recv(fd, reply.data(), reply.size(), 0);
-            if (size >= 48 && std::equal(transmit.begin(), transmit.end(), reply.begin() + 24))
-                answer = ProbeAnswer{reply[0] >> 6, reply[1]};
-        }
-    }
-    ::close(fd);
-    return answer;
-}
-
 // ---------------------------------------------------------------------------------------------
 
 ProgramRun RunProgram(const QString& program, const QStringList& arguments, int timeoutMs)
@@ -413,141 +385,11 @@ ProgramRun RunProgram(const QString& program, const QStringList& arguments, int 
     return run;
 }
 
-QString NtpdateExecutable()
-{
-    for (const char* path : {"/usr/sbin/ntpdate", "/usr/bin/ntpdate"}) {
-        if (::access(path, X_OK) == 0)
-            return QString::fromLatin1(path);
-    }
-    return {};
-}
-
-std::optional<double> NtpdateOffset(const QByteArray& output)
-{
-    for (const QByteArray& line : output.split('\n')) {
-        const QList<QByteArray> words = line.simplified().split(' ');
-        const auto plusMinus = std::find(words.begin(), words.end(), QByteArray("+/-"));
-        if (plusMinus == words.begin() || plusMinus == words.end())
-            continue;
-        bool ok = false;
-        const double offset = std::prev(plusMinus)->toDouble(&ok);
-        if (ok)
-            return offset;
-    }
-    return std::nullopt;
-}
-
 bool MayBindPrivilegedPorts()
 {
     return ::geteuid() == 0;
 }
 
 // ---------------------------------------------------------------------------------------------
-
-LocalChronyd::LocalChronyd() = default;
-
-LocalChronyd::~LocalChronyd()
-{
-    stop();
-}
-
-QString LocalChronyd::executable()
-{
-    for (const char* path : {"/usr/sbin/chronyd", "/usr/bin/chronyd"}) {
-        if (::access(path, X_OK) == 0)
-            return QString::fromLatin1(path);
-    }
-    return {};
-}
-
-bool LocalChronyd::start(const QString& address, std::uint16_t port, int stratum, QString* whyNot,
-                         int timeoutMs)
-{
-    stop();
-    const auto fail = [&](const QString& why) {
-        if (whyNot)
-            *whyNot = why;
-        stop();
-        return false;
-    };
-    const QString program = executable();
-    if (program.isEmpty())
-        return fail(QStringLiteral("chronyd is not installed"));
-    m_dir = std::make_unique<QTemporaryDir>();
-    if (!m_dir->isValid())
-        return fail(m_dir->errorString());
-    // chronyd drops root for its own user and must still reach its files.
-    QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                             QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup |
-                                             QFile::ExeGroup);
-    const QString config = m_dir->filePath(QStringLiteral("chrony.conf"));
-    {
-        QFile file(config);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-            return fail(file.errorString());
-        QTextStream out(&file);
-        // No server, pool or peer: it serves its own clock and asks nobody.
-        out << "port " << port << "\n"
-            << "bindaddress " << address << "\n"
-            << "allow 127.0.0.0/8\n"
-            << "local stratum " << stratum << "\n"
-            << "cmdport 0\n"
-            << "bindcmdaddress /\n"
-            << "pidfile " << m_dir->filePath(QStringLiteral("chronyd.pid")) << "\n"
-            << "driftfile " << m_dir->filePath(QStringLiteral("chronyd.drift")) << "\n";
-    }
-    const QByteArray programBytes = program.toLocal8Bit();
-    const QByteArray configBytes = config.toLocal8Bit();
-    const QByteArray logBytes = m_dir->filePath(QStringLiteral("chronyd.log")).toLocal8Bit();
-    // -x: never touch this machine's clock; -d: stay in the foreground, owned by this process.
-    std::array<const char*, 6> argv = {programBytes.constData(), "-x",   "-d", "-f",
-                                       configBytes.constData(),  nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, logBytes.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    const int spawned =
-        ::posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv.data()), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return fail(QStringLiteral("cannot start chronyd"));
-    m_pid = pid;
-
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
-    while (SteadyClock::now() < deadline) {
-        int status = 0;
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            m_pid = -1;
-            QFile log(QString::fromLocal8Bit(logBytes));
-            log.open(QIODevice::ReadOnly);
-            return fail(QStringLiteral("chronyd ended: ") + QString::fromLocal8Bit(log.readAll()).trimmed());
-        }
-        if (const auto answer = ProbeNtpServer(address, port, 200); answer && answer->leap != 3)
-            return true;
-        ::usleep(100000);
-    }
-    return fail(QStringLiteral("chronyd did not answer as a synchronised server in time"));
-}
-
-void LocalChronyd::stop()
-{
-    if (m_pid > 0) {
-        ::kill(static_cast<pid_t>(m_pid), SIGTERM);
-        int status = 0;
-        bool reaped = false;
-        for (int i = 0; i < 500 && !reaped; ++i) {
-            reaped = ::waitpid(static_cast<pid_t>(m_pid), &status, WNOHANG) == m_pid;
-            if (!reaped)
-                ::usleep(10000);
-        }
-        if (!reaped) {
-            ::kill(static_cast<pid_t>(m_pid), SIGKILL);
-            ::waitpid(static_cast<pid_t>(m_pid), &status, 0);
-        }
-        m_pid = -1;
-    }
-    m_dir.reset();
-}
 
 } // namespace ostrelle

@@ -2,6 +2,8 @@
 
 #include "platform/clock.h"
 #include "platform/systemclock.h"
+#include "tests/support/localpeers.h"
+#include "tests/support/readonlyclock.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,17 +22,6 @@ class QTemporaryDir;
 namespace ostrelle {
 
 using SteadyClock = std::chrono::steady_clock;
-
-// Reads the real clock and refuses every attempt to set it, whatever the settings say.
-class ReadOnlyClock final : public Clock
-{
-public:
-    SYSTEMTIME utcNow() const override { return m_system.utcNow(); }
-    [[nodiscard]] bool setUtc(const SYSTEMTIME&) override { return false; }
-
-private:
-    SystemClock m_system;
-};
 
 // The real UTC time in NtpSeconds to the nanosecond the system offers (the program reads milliseconds).
 double PreciseNtpNow();
@@ -103,38 +94,6 @@ private:
     std::atomic<long long> m_firstRequestNs{-1};
 };
 
-// A chronyd that never touches this machine's clock (-x), in the foreground, serving
-// "local stratum" on one loopback address and port, with its files in a folder of its own.
-class LocalChronyd
-{
-public:
-    LocalChronyd();
-    ~LocalChronyd();
-    LocalChronyd(const LocalChronyd&) = delete;
-    LocalChronyd& operator=(const LocalChronyd&) = delete;
-
-    static QString executable(); // empty when chronyd is not installed
-
-    // Starts it and waits (at most timeoutMs) until it answers as a synchronised server.
-    [[nodiscard]] bool start(const QString& address, std::uint16_t port, int stratum, QString* whyNot,
-                             int timeoutMs = 15000);
-    void stop();
-    long pid() const { return m_pid; }
-
-private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    long m_pid = -1;
-};
-
-// Sends one client request to address:port and waits for the answer (at most timeoutMs); the
-// answer's first octet (leap, version, mode) and stratum, or nothing.
-struct ProbeAnswer
-{
-    int leap = 0;
-    int stratum = 0;
-};
-std::optional<ProbeAnswer> ProbeNtpServer(const QString& address, std::uint16_t port, int timeoutMs);
-
 // One run of another program, waited for (at most timeoutMs, then killed).
 struct ProgramRun
 {
@@ -148,11 +107,6 @@ struct ProgramRun
     QByteArray output; // stdout and stderr together
 };
 ProgramRun RunProgram(const QString& program, const QStringList& arguments, int timeoutMs);
-
-// The query-only peer: "ntpdate -q" (it only ever asks port 123). Empty when not installed.
-QString NtpdateExecutable();
-// The offset in seconds from ntpdate -q / ntpdig output ("... +0.000123 +/- 0.000050 host ...").
-std::optional<double> NtpdateOffset(const QByteArray& output);
 
 // Whether this process may bind port 123.
 bool MayBindPrivilegedPorts();

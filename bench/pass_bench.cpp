@@ -3,13 +3,13 @@
 //
 //   bench_pass [--passes 20]
 
-#include "app/form1.h"
+#include "app/mainwindow.h"
 #include "bench/benchsupport.h"
 #include "ntp/pollcycle.h"
 #include "platform/fakes/memorysettingsbackend.h"
 #include "platform/fakes/scriptedmessagedialog.h"
 #include "platform/nativeudpchannel.h"
-#include "servers/servertable.h"
+#include "servers/serverlistmodel.h"
 #include "servers/settingsstore.h"
 
 #include <QApplication>
@@ -74,7 +74,7 @@ struct PassFigures
 };
 
 // Waits for the pass under way (or starts one, as a dialog's OK followed by a tick does) to end.
-PassFigures runPass(PollCycle& cycle, RoundTripMeter& meter, const ServerTable& table, bool startIt)
+PassFigures runPass(PollCycle& cycle, RoundTripMeter& meter, const ServerListModel& servers, bool startIt)
 {
     PassFigures f;
     QEventLoop loop;
@@ -91,8 +91,8 @@ PassFigures runPass(PollCycle& cycle, RoundTripMeter& meter, const ServerTable& 
     const double process0 = ProcessCpuSeconds();
     const auto startedAt = SteadyClock::now();
     if (startIt) {
-        cycle.setPollCountdown(0);
-        cycle.TimerTimeout_Timer();
+        cycle.pollSoon();
+        cycle.tick();
     }
     if (!f.ended)
         loop.exec();
@@ -102,8 +102,8 @@ PassFigures runPass(PollCycle& cycle, RoundTripMeter& meter, const ServerTable& 
     f.wall = SecondsBetween(startedAt, endedAt);
     f.roundTrips = meter.total();
     f.replies = meter.count();
-    for (int row = 1; row < table.Rows(); ++row)
-        f.okRows += table.TextMatrix(row, ServerTable::ColStatus) == QLatin1String("OK");
+    for (const ServerRecord& record : servers.records())
+        f.okRows += ServerCellText(record, ServerColumn::Status) == QLatin1String("OK");
     return f;
 }
 
@@ -143,10 +143,12 @@ struct Summary
     }
 };
 
-void seedServers(ServerTable& table)
+QStringList serverNames()
 {
+    QStringList names;
     for (int i = 0; i < ServerCount; ++i)
-        table.AddServerRow(LoopbackAddress(LoopbackFirst, i));
+        names << LoopbackAddress(LoopbackFirst, i);
+    return names;
 }
 
 } // namespace
@@ -184,21 +186,19 @@ int main(int argc, char* argv[])
     ReadOnlyClock clock;
     ScriptedMessageDialog messages;
     const auto runCycleOnly = [&](Summary& summary) {
-        ServerTable table;
-        seedServers(table);
-        Settings settings;
-        settings.SysTimeAdj = 0;
+        ServerListModel servers;
+        servers.addServers(serverNames());
         // The local port is left to the system, so that port 123 stays free for anyone else's daemon.
         NativeUdpChannel channel(farm.port(), 0);
         RoundTripMeter meter(channel);
-        PollCycle cycle(table, settings, channel, clock, messages);
+        PollCycle cycle(servers, channel, clock, messages);
         QTimer tick;
         tick.setInterval(1000);
-        QObject::connect(&tick, &QTimer::timeout, &cycle, &PollCycle::TimerTimeout_Timer);
+        QObject::connect(&tick, &QTimer::timeout, &cycle, &PollCycle::tick);
         tick.start();
-        runPass(cycle, meter, table, true);
+        runPass(cycle, meter, servers, true);
         for (int i = 0; i < passes; ++i)
-            summary.add(runPass(cycle, meter, table, true));
+            summary.add(runPass(cycle, meter, servers, true));
     };
     Summary cycleOnly;
     runCycleOnly(cycleOnly);
@@ -206,21 +206,17 @@ int main(int argc, char* argv[])
 
     Summary window;
     {
-        ServerTable stored;
-        seedServers(stored);
-        Settings settings;
-        settings.SysTimeAdj = 0;
         MemorySettingsBackend backend;
-        if (!SettingsStore(backend, messages).SaveSettings(settings, stored))
+        if (!SettingsStore(backend, messages).saveSettings(Settings{}, serverNames()))
             std::printf("cannot seed the settings\n");
         NativeUdpChannel channel(farm.port(), 0);
         RoundTripMeter meter(channel);
-        Form1 form(clock, backend, channel, messages);
+        MainWindow form(clock, backend, channel, messages);
         form.show();
-        // Form_Load has started the first pass: the warm-up.
-        runPass(form.monitor().cycle(), meter, form.monitor().table(), false);
+        // The start-up has begun the first pass: the warm-up.
+        runPass(form.monitor().cycle(), meter, form.monitor().servers(), false);
         for (int i = 0; i < passes; ++i)
-            window.add(runPass(form.monitor().cycle(), meter, form.monitor().table(), true));
+            window.add(runPass(form.monitor().cycle(), meter, form.monitor().servers(), true));
     }
     std::printf("\n");
     window.print("Ostrelle, whole main window (offscreen, table drawn)");
@@ -248,7 +244,7 @@ int main(int argc, char* argv[])
         int failures = 0;
         for (int i = 0; i < 5; ++i) {
             const ProgramRun run = RunProgram(ntpdate, all, 120000);
-            if (run.finished && run.exitCode == 0 && NtpdateOffset(run.output))
+            if (run.finished && run.exitCode == 0 && ParseNtpdateOutput(run.output))
                 peerAll.push_back(run.wallSeconds);
             else
                 ++failures;

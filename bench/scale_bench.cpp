@@ -6,12 +6,12 @@
 //
 //   bench_scale [--runs 3] [--rest 20]
 
-#include "app/form1.h"
+#include "app/mainwindow.h"
 #include "bench/benchsupport.h"
 #include "platform/fakes/scriptedmessagedialog.h"
 #include "platform/qsettingsbackend.h"
 #include "platform/nativeudpchannel.h"
-#include "servers/servertable.h"
+#include "servers/serverlistmodel.h"
 #include "servers/settingsstore.h"
 
 #include <QApplication>
@@ -74,7 +74,7 @@ int runChild(int argc, char* argv[])
     const auto t0 = SteadyClock::now();
     QSettingsBackend backend;
     NativeUdpChannel channel(farm.port(), 0);
-    auto form = std::make_unique<Form1>(clock, backend, channel, messages);
+    auto form = std::make_unique<MainWindow>(clock, backend, channel, messages);
     const auto loadedAt = SteadyClock::now();
     form->show();
     const auto shownAt = SteadyClock::now();
@@ -89,8 +89,7 @@ int runChild(int argc, char* argv[])
     });
 
     QMap<QString, QString> figures;
-    figures[QStringLiteral("servers")] =
-        QString::number(form->monitor().table().Rows() > 0 ? form->monitor().table().Rows() - 1 : 0);
+    figures[QStringLiteral("servers")] = QString::number(form->monitor().servers().rowCount());
     figures[QStringLiteral("loaded_ms")] = QString::number(SecondsBetween(t0, loadedAt) * 1e3, 'f', 2);
     figures[QStringLiteral("shown_ms")] = QString::number(SecondsBetween(t0, shownAt) * 1e3, 'f', 2);
     if (servers > 0) {
@@ -113,8 +112,8 @@ int runChild(int argc, char* argv[])
             waitPass.exec();
         if (passEnded) {
             int ok = 0;
-            for (int row = 1; row < form->monitor().table().Rows(); ++row)
-                ok += form->monitor().table().TextMatrix(row, ServerTable::ColStatus) == QLatin1String("OK");
+            for (const ServerRecord& record : form->monitor().servers().records())
+                ok += ServerCellText(record, ServerColumn::Status) == QLatin1String("OK");
             figures[QStringLiteral("pass_s")] = QString::number(SecondsBetween(t0, passEndedAt), 'f', 2);
             figures[QStringLiteral("pass_ok")] = QString::number(ok);
             spin(500);
@@ -129,7 +128,8 @@ int runChild(int argc, char* argv[])
             figures[QStringLiteral("rest_cpu_ms")] = QString::number(cpu * 1e3, 'f', 1);
             figures[QStringLiteral("rest_s")] = QString::number(wall, 'f', 1);
             figures[QStringLiteral("rest_pct")] = QString::number(cpu / wall * 100.0, 'f', 3);
-            figures[QStringLiteral("rest_poll_row")] = QString::number(cycle.PollRow());
+            // Counted from 1 as in earlier figures: 0 while resting.
+            figures[QStringLiteral("rest_poll_row")] = QString::number(cycle.pollRow() + 1);
         }
     }
     figures[QStringLiteral("hwm_kib")] = QString::number(PeakResidentKiB());
@@ -167,14 +167,12 @@ double number(const Figures& figures, const char* key)
 // The stored servers of one size, in an INI file under a temporary XDG_CONFIG_HOME.
 bool writeStore(const QTemporaryDir& xdg, int servers)
 {
-    ServerTable table;
+    QStringList names;
     for (int i = 0; i < servers; ++i)
-        table.AddServerRow(LoopbackAddress(LoopbackFirst, i));
-    Settings settings;
-    settings.SysTimeAdj = 0;
+        names << LoopbackAddress(LoopbackFirst, i);
     ScriptedMessageDialog messages;
     QSettingsBackend backend(xdg.filePath(QStringLiteral("Brevikon")));
-    return SettingsStore(backend, messages).SaveSettings(settings, table);
+    return SettingsStore(backend, messages).saveSettings(Settings{}, names);
 }
 
 void runPeers(int restSeconds)

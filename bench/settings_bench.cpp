@@ -2,7 +2,6 @@
 
 #include "platform/fakes/scriptedmessagedialog.h"
 #include "platform/qsettingsbackend.h"
-#include "servers/servertable.h"
 #include "servers/settingsstore.h"
 
 #include <QCoreApplication>
@@ -25,9 +24,9 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    ServerTable table;
+    QStringList names;
     for (int i = 1; i <= serverCount; ++i)
-        table.AddServerRow(QStringLiteral("ntp%1.example.org").arg(i));
+        names << QStringLiteral("ntp%1.example.org").arg(i);
     const Settings settings;
     ScriptedMessageDialog messages;
 
@@ -36,9 +35,9 @@ int main(int argc, char* argv[])
         QSettingsBackend backend(dir.path());
         SettingsStore store(backend, messages);
         timer.start();
-        const bool saved = store.SaveSettings(settings, table);
+        const bool saved = store.saveSettings(settings, names);
         const qint64 saveMs = timer.elapsed();
-        out << "SaveSettings, " << serverCount << " servers: " << saveMs << " ms"
+        out << "saveSettings, " << serverCount << " servers: " << saveMs << " ms"
             << (saved ? "" : " (failed)") << Qt::endl;
     }
     // QSettings keeps parsed files within the process; a copy at another path is read from disk.
@@ -48,12 +47,10 @@ int main(int argc, char* argv[])
     {
         QSettingsBackend backend(copyDir.path());
         SettingsStore store(backend, messages);
-        Settings loadedSettings;
-        ServerTable loaded;
         timer.start();
-        store.LoadSettings(loadedSettings, loaded);
+        const StoredState loaded = store.loadSettings();
         const qint64 loadMs = timer.elapsed();
-        out << "LoadSettings, " << loaded.Rows() - 1 << " servers: " << loadMs << " ms" << Qt::endl;
+        out << "loadSettings, " << loaded.servers.size() << " servers: " << loadMs << " ms" << Qt::endl;
     }
     return 0;
 }

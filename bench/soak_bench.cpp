@@ -9,7 +9,7 @@
 #include "platform/fakes/fakeclock.h"
 #include "platform/fakes/fakeudpchannel.h"
 #include "platform/fakes/scriptedmessagedialog.h"
-#include "servers/servertable.h"
+#include "servers/serverlistmodel.h"
 #include "servers/settingsstore.h"
 #include "tests/support/ntpresponder.h"
 #include "timekeeping/ntptime.h"
@@ -59,17 +59,18 @@ int main(int argc, char* argv[])
                 qPrintable(LoadText()));
     const long rssBefore = ResidentKiB();
 
-    ServerTable table;
+    ServerListModel table;
     long long names = 0;
     for (; names < servers; ++names)
-        table.AddServerRow(serverName(names));
+        table.addServer(serverName(names));
     Settings settings;
     // The fake clock takes the setting: the end of each pass goes all the way through.
-    settings.SysTimeAdj = 1;
+    settings.adjustClock = true;
     FakeClock clock;
     FakeUdpChannel channel;
     ScriptedMessageDialog messages;
-    PollCycle cycle(table, settings, channel, clock, messages);
+    PollCycle cycle(table, channel, clock, messages);
+    cycle.setSettings(settings);
     std::mt19937 rng(seed);
     const auto chance = [&](int below) { return static_cast<int>(rng() % 100) < below; };
     Tally tally;
@@ -89,9 +90,9 @@ int main(int argc, char* argv[])
     // Until the cycle has sent its next request (the tick ends a pass, or starts one after a removal).
     const auto untilRequest = [&]() -> bool {
         for (int i = 0; i < 200 && channel.sent.isEmpty(); ++i) {
-            if (!cycle.awaitingReply() && cycle.PollRow() == 0)
-                cycle.setPollCountdown(0);
-            cycle.TimerTimeout_Timer();
+            if (!cycle.awaitingReply() && cycle.pollRow() == -1)
+                cycle.pollSoon();
+            cycle.tick();
             clock.advanceMs(1000);
             ++tally.ticks;
         }
@@ -151,24 +152,20 @@ int main(int argc, char* argv[])
         } else if (fate < 98) {
             for (int tick = 0; tick < PollCycle::TicksToAnswer; ++tick) {
                 clock.advanceMs(1000);
-                cycle.TimerTimeout_Timer();
+                cycle.tick();
                 ++tally.ticks;
             }
             ++tally.silence;
         } else {
             // The operator removes a row (often the polled one) and adds a server back.
-            const int row = chance(50) && cycle.PollRow() >= 1
-                                ? cycle.PollRow()
-                                : 1 + static_cast<int>(rng() % static_cast<unsigned>(table.Rows() - 1));
-            if (table.Rows() == 2) {
-                table.Clear();
-                table.RemoveAllRows();
-                cycle.tableCleared();
-            } else {
-                table.RemoveItem(row);
-                cycle.serverRowRemoved(row);
-            }
-            table.AddServerRow(serverName(names++));
+            const int row = chance(50) && cycle.pollRow() >= 0
+                                ? cycle.pollRow()
+                                : static_cast<int>(rng() % static_cast<unsigned>(table.rowCount()));
+            if (table.rowCount() == 1)
+                table.clear();
+            else
+                table.removeServer(row);
+            table.addServer(serverName(names++));
             if (cycle.awaitingReply())
                 channel.deliver(reply(request, goodFields()));
             ++tally.removals;
@@ -198,7 +195,7 @@ int main(int argc, char* argv[])
                 tally.good, tally.kod, tally.unsynchronised, tally.garbage, tally.duplicate, tally.stale,
                 tally.silence, tally.removals, tally.ticks);
     std::printf("%lld steps, %lld passes ended, rows %d, in %.1f s (%.2f us per step)\n", steps, tally.passes,
-                table.Rows() - 1, seconds, seconds / static_cast<double>(steps) * 1e6);
+                table.rowCount(), seconds, seconds / static_cast<double>(steps) * 1e6);
     std::printf("VmRSS: %ld KiB at the first report, %ld KiB at the end: growth %ld KiB; VmHWM %ld KiB\n",
                 rssFirstReport, rssEnd, rssEnd - rssFirstReport, PeakResidentKiB());
     return 0;

@@ -1,9 +1,8 @@
 #include "dialogs/optionsdialog.h"
 
-#include "app/monitor.h"
-#include "dialogs/controls.h"
+#include "dialogs/kit/controls.h"
+#include "dialogs/kit/twipslayout.h"
 #include "dialogs/optionsvalues.h"
-#include "dialogs/twipslayout.h"
 
 #include <QCheckBox>
 #include <QFontMetrics>
@@ -17,20 +16,9 @@ namespace ostrelle {
 
 namespace {
 
-QSlider* makeSlider(const SliderRange& range, const QString& name, QWidget* parent)
-{
-    auto* slider = makeNamed<QSlider>(name, Qt::Horizontal, parent);
-    slider->setRange(range.minimum, range.maximum);
-    slider->setSingleStep(range.smallStep);
-    slider->setPageStep(range.largeStep);
-    slider->setTickInterval(range.tickInterval);
-    slider->setTickPosition(QSlider::TicksBelow);
-    return slider;
-}
-
 QString minutesLabel(int minutes)
 {
-    return MinutesText(minutes * 60LL);
+    return MinutesText(minutes * 60);
 }
 
 QString stratumLabel(int stratum)
@@ -39,10 +27,12 @@ QString stratumLabel(int stratum)
 }
 
 // Puts the widest text the label can come to show into it, the one it holds included.
-void showWidest(QLabel* label, const SliderRange& range, QString (*text)(int))
+void showWidest(QLabel* label, const SettingRange& range, QString (*text)(int), const QString& alsoShown = {})
 {
     const QFontMetrics metrics = label->fontMetrics();
     QString widest = label->text();
+    if (metrics.horizontalAdvance(alsoShown) > metrics.horizontalAdvance(widest))
+        widest = alsoShown;
     for (int value = range.minimum; value <= range.maximum; ++value) {
         if (metrics.horizontalAdvance(text(value)) > metrics.horizontalAdvance(widest))
             widest = text(value);
@@ -52,117 +42,112 @@ void showWidest(QLabel* label, const SliderRange& range, QString (*text)(int))
 
 } // namespace
 
-Form4::Form4(Monitor& monitor, QWidget* parent)
-    : FixedDialog(QStringLiteral("Ostrelle Options"), parent), m_monitor(monitor)
+OptionsDialog::SliderRow OptionsDialog::makeSliderRow(const QString& frameName, const QString& caption,
+                                                      const QString& sliderName, const QString& labelName,
+                                                      const SliderRange& range, QString (*text)(int))
+{
+    SliderRow row;
+    row.frame = makeNamed<QGroupBox>(frameName, caption, this);
+    row.slider = makeNamed<QSlider>(sliderName, Qt::Horizontal, row.frame);
+    row.slider->setRange(range.range.minimum, range.range.maximum);
+    row.slider->setSingleStep(1);
+    row.slider->setPageStep(range.largeStep);
+    row.slider->setTickInterval(range.tickInterval);
+    row.slider->setTickPosition(QSlider::TicksBelow);
+    row.label = makeLabel(QString(), labelName, row.frame);
+    QLabel* label = row.label;
+    QSlider* slider = row.slider;
+    connect(slider, &QSlider::valueChanged, label, [label, text](int value) { label->setText(text(value)); });
+    return row;
+}
+
+OptionsDialog::OptionsDialog(QWidget* parent) : FixedDialog(QStringLiteral("Ostrelle Options"), parent)
 {
     setObjectName(QStringLiteral("Form4"));
-    m_frame2 = makeNamed<QGroupBox>(QStringLiteral("Frame2"), QStringLiteral("System Time"), this);
-    m_checkAdj = makeNamed<QCheckBox>(QStringLiteral("CheckAdj"), QStringLiteral("Adjust System Time"), m_frame2);
-    m_frame1 = makeNamed<QGroupBox>(QStringLiteral("Frame1"), QStringLiteral("NTP Polling Frequency "), this);
-    m_slider1 = makeSlider(PollMinutesRange, QStringLiteral("Slider1"), m_frame1);
-    m_label1 = makeLabel(QString(), QStringLiteral("Label1"), m_frame1);
-    m_frame3 =
-        makeNamed<QGroupBox>(QStringLiteral("Frame3"), QStringLiteral("Highlight Reference Time Greater Than"), this);
-    m_slider2 = makeSlider(RefTimeMinutesRange, QStringLiteral("Slider2"), m_frame3);
-    m_label2 = makeLabel(QString(), QStringLiteral("Label2"), m_frame3);
-    m_frame4 = makeNamed<QGroupBox>(QStringLiteral("Frame4"), QStringLiteral("Highlight Stratum Greater Than"), this);
-    m_slider3 = makeSlider(StratumRange, QStringLiteral("Slider3"), m_frame4);
-    m_label3 = makeLabel(QString(), QStringLiteral("Label3"), m_frame4);
-    m_command1 = makeButton(QStringLiteral("OK"), QStringLiteral("Command1"), this);
-    m_command2 = makeButton(QStringLiteral("Cancel"), QStringLiteral("Command2"), this);
+    m_systemTimeFrame = makeNamed<QGroupBox>(QStringLiteral("Frame2"), QStringLiteral("System Time"), this);
+    m_adjustClockCheck = makeNamed<QCheckBox>(QStringLiteral("CheckAdj"),
+                                              QStringLiteral("Adjust System Time"), m_systemTimeFrame);
+    m_pollInterval =
+        makeSliderRow(QStringLiteral("Frame1"), QStringLiteral("NTP Polling Frequency "),
+                      QStringLiteral("Slider1"), QStringLiteral("Label1"), PollMinutesSlider, minutesLabel);
+    m_referenceAge = makeSliderRow(
+        QStringLiteral("Frame3"), QStringLiteral("Highlight Reference Time Greater Than"),
+        QStringLiteral("Slider2"), QStringLiteral("Label2"), ReferenceAgeMinutesSlider, minutesLabel);
+    m_stratum =
+        makeSliderRow(QStringLiteral("Frame4"), QStringLiteral("Highlight Stratum Greater Than"),
+                      QStringLiteral("Slider3"), QStringLiteral("Label3"), StratumSlider, stratumLabel);
+    auto* okButton = makeButton(QStringLiteral("OK"), QStringLiteral("Command1"), this);
+    auto* cancelButton = makeButton(QStringLiteral("Cancel"), QStringLiteral("Command2"), this);
 
-    setTabOrder(m_command1, m_command2);
-    setTabOrder(m_command2, m_slider1);
-    setTabOrder(m_slider1, m_checkAdj);
-    setTabOrder(m_checkAdj, m_slider2);
-    setTabOrder(m_slider2, m_slider3);
-    m_command1->setFocus();
+    setTabOrder(okButton, cancelButton);
+    setTabOrder(cancelButton, m_pollInterval.slider);
+    setTabOrder(m_pollInterval.slider, m_adjustClockCheck);
+    setTabOrder(m_adjustClockCheck, m_referenceAge.slider);
+    setTabOrder(m_referenceAge.slider, m_stratum.slider);
+    okButton->setFocus();
+    connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
-    connect(m_slider1, &QSlider::valueChanged, this, &Form4::Slider1_Scroll);
-    connect(m_slider2, &QSlider::valueChanged, this, &Form4::Slider2_Scroll);
-    connect(m_slider3, &QSlider::valueChanged, this, &Form4::Slider3_Scroll);
-    connect(m_command1, &QPushButton::clicked, this, &Form4::Command1_Click);
-    connect(m_command2, &QPushButton::clicked, this, &Form4::Command2_Click);
-
-    Form_Load();
+    setSettings(m_settings);
     layOut();
 }
 
-void Form4::layOut()
+void OptionsDialog::layOut()
 {
     // Sized for the widest text each label can show, so that moving a slider never clips it.
-    const QString loaded[] = {m_label1->text(), m_label2->text(), m_label3->text()};
-    showWidest(m_label1, PollMinutesRange, minutesLabel);
-    showWidest(m_label2, RefTimeMinutesRange, minutesLabel);
-    showWidest(m_label3, StratumRange, stratumLabel);
+    const QString loaded[] = {m_pollInterval.label->text(), m_referenceAge.label->text(),
+                              m_stratum.label->text()};
+    // A stored interval need not be whole minutes: " 59.83 mins" is the widest such text.
+    const QString fraction = MinutesText(59 * 60 + 50);
+    showWidest(m_pollInterval.label, PollIntervalMinutes, minutesLabel, fraction);
+    showWidest(m_referenceAge.label, ReferenceAgeLimitMinutes, minutesLabel, fraction);
+    showWidest(m_stratum.label, StratumLimitRange, stratumLabel);
 
     TwipsLayout layout(this, 3480, 4272);
-    layout.place(m_frame2, 120, 120, 3252, 612);
-    layout.place(m_checkAdj, 240, 240, 2052, 252);
-    layout.place(m_frame1, 120, 840, 3252, 732);
-    layout.place(m_slider1, 120, 240, 2292, 372);
-    layout.place(m_label1, 2520, 360, 612, 252);
-    layout.place(m_frame3, 120, 1680, 3252, 732);
-    layout.place(m_slider2, 120, 240, 2292, 372);
-    layout.place(m_label2, 2520, 360, 612, 252);
-    layout.place(m_frame4, 120, 2520, 3252, 732);
-    layout.place(m_slider3, 120, 240, 2292, 372);
-    layout.place(m_label3, 2520, 360, 612, 252);
-    layout.place(m_command1, 600, 3600, 972, 372);
-    layout.place(m_command2, 1800, 3600, 972, 372);
+    layout.place({{m_systemTimeFrame, 120, 120, 3252, 612}, {m_adjustClockCheck, 240, 240, 2052, 252}});
+    int top = 840;
+    for (const SliderRow& row : {m_pollInterval, m_referenceAge, m_stratum}) {
+        layout.place({{row.frame, 120, top, 3252, 732},
+                      {row.slider, 120, 240, 2292, 372},
+                      {row.label, 2520, 360, 612, 252}});
+        top += 840;
+    }
+    layout.place({{findChild<QPushButton*>(QStringLiteral("Command1")), 600, 3600, 972, 372},
+                  {findChild<QPushButton*>(QStringLiteral("Command2")), 1800, 3600, 972, 372}});
     layout.apply();
 
-    m_label1->setText(loaded[0]);
-    m_label2->setText(loaded[1]);
-    m_label3->setText(loaded[2]);
+    m_pollInterval.label->setText(loaded[0]);
+    m_referenceAge.label->setText(loaded[1]);
+    m_stratum.label->setText(loaded[2]);
 }
 
-void Form4::Form_Load()
+void OptionsDialog::setSettings(const Settings& settings)
 {
-    const Settings& settings = m_monitor.settings();
+    m_settings = settings;
     // Filling the sliders is not the operator moving them: the labels keep the exact values.
-    const QSignalBlocker block1(m_slider1);
-    const QSignalBlocker block2(m_slider2);
-    const QSignalBlocker block3(m_slider3);
+    const QSignalBlocker block1(m_pollInterval.slider);
+    const QSignalBlocker block2(m_referenceAge.slider);
+    const QSignalBlocker block3(m_stratum.slider);
 
-    m_checkAdj->setChecked(settings.SysTimeAdj == 1);
-    m_label1->setText(MinutesText(settings.NtpPoll));
-    m_slider1->setValue(SliderPosition(RoundedMinutes(settings.NtpPoll), PollMinutesRange));
-    m_label2->setText(MinutesText(settings.RefTimeHighlight));
-    m_slider2->setValue(SliderPosition(RoundedMinutes(settings.RefTimeHighlight), RefTimeMinutesRange));
-    m_label3->setText(NumberText(settings.StratumHighlight));
-    m_slider3->setValue(SliderPosition(settings.StratumHighlight, StratumRange));
+    m_adjustClockCheck->setChecked(settings.adjustClock);
+    m_pollInterval.label->setText(MinutesText(settings.pollIntervalSeconds));
+    m_pollInterval.slider->setValue(
+        SliderPosition(RoundedMinutes(settings.pollIntervalSeconds), PollIntervalMinutes));
+    m_referenceAge.label->setText(MinutesText(settings.referenceAgeLimitSeconds));
+    m_referenceAge.slider->setValue(
+        SliderPosition(RoundedMinutes(settings.referenceAgeLimitSeconds), ReferenceAgeLimitMinutes));
+    m_stratum.label->setText(NumberText(settings.stratumLimit));
+    m_stratum.slider->setValue(SliderPosition(settings.stratumLimit, StratumLimitRange));
 }
 
-void Form4::Slider1_Scroll()
+Settings OptionsDialog::settings() const
 {
-    m_label1->setText(minutesLabel(m_slider1->value()));
-}
-
-void Form4::Slider2_Scroll()
-{
-    m_label2->setText(minutesLabel(m_slider2->value()));
-}
-
-void Form4::Slider3_Scroll()
-{
-    m_label3->setText(stratumLabel(m_slider3->value()));
-}
-
-void Form4::Command1_Click()
-{
-    Settings chosen = m_monitor.settings();
-    chosen.SysTimeAdj = m_checkAdj->isChecked() ? 1 : 0;
-    chosen.NtpPoll = m_slider1->value() * 60;
-    chosen.RefTimeHighlight = m_slider2->value() * 60;
-    chosen.StratumHighlight = static_cast<std::int16_t>(m_slider3->value());
-    m_monitor.Options_OK(chosen);
-    hide();
-}
-
-void Form4::Command2_Click()
-{
-    hide();
+    Settings chosen = m_settings;
+    chosen.adjustClock = m_adjustClockCheck->isChecked();
+    chosen.pollIntervalSeconds = m_pollInterval.slider->value() * 60;
+    chosen.referenceAgeLimitSeconds = m_referenceAge.slider->value() * 60;
+    chosen.stratumLimit = m_stratum.slider->value();
+    return chosen;
 }
 
 } // namespace ostrelle

@@ -18,16 +18,14 @@ using namespace ostrelle;
 
 namespace {
 
-// What the field holds for a read number: saturated at its limits, halves to even in between.
-template <typename Int> Int expectedField(double number)
+// What a setting holds for a read number: held within its range, halves to even in between.
+int expectedField(double number, int minimum, int maximum)
 {
-    if (std::isnan(number))
-        return 0;
-    if (number <= std::numeric_limits<Int>::min())
-        return std::numeric_limits<Int>::min();
-    if (number >= std::numeric_limits<Int>::max())
-        return std::numeric_limits<Int>::max();
-    return static_cast<Int>(std::nearbyint(number));
+    if (number <= minimum)
+        return minimum;
+    if (number >= maximum)
+        return maximum;
+    return static_cast<int>(std::nearbyint(number));
 }
 
 void checkText(QStringView text)
@@ -35,14 +33,16 @@ void checkText(QStringView text)
     const double number = ReadNumber(text);
     OSTRELLE_FUZZ_CHECK(!std::isnan(number));
 
-    const std::int16_t small = ReadInt16(text);
-    const std::int32_t wide = ReadInt32(text);
-    OSTRELLE_FUZZ_CHECK(small == expectedField<std::int16_t>(number));
-    OSTRELLE_FUZZ_CHECK(wide == expectedField<std::int32_t>(number));
+    constexpr int lowest = std::numeric_limits<int>::min();
+    constexpr int highest = std::numeric_limits<int>::max();
+    const int small = ReadClamped(text, 60, 3600);
+    const int wide = ReadClamped(text, lowest, highest);
+    OSTRELLE_FUZZ_CHECK(small == expectedField(number, 60, 3600));
+    OSTRELLE_FUZZ_CHECK(wide == expectedField(number, lowest, highest));
 
     // Whatever was read, what the store writes for it reads back the same.
-    OSTRELLE_FUZZ_CHECK(ReadInt16(NumberText(small)) == small);
-    OSTRELLE_FUZZ_CHECK(ReadInt32(NumberText(wide)) == wide);
+    OSTRELLE_FUZZ_CHECK(ReadClamped(NumberText(small), 60, 3600) == small);
+    OSTRELLE_FUZZ_CHECK(ReadClamped(NumberText(wide), lowest, highest) == wide);
     OSTRELLE_FUZZ_CHECK(ReadNumber(NumberText(wide)) == wide);
 
     // Text after the number never changes it.

@@ -8,12 +8,13 @@
 #include "platform/fakes/fakeclock.h"
 #include "platform/fakes/fakeudpchannel.h"
 #include "platform/fakes/scriptedmessagedialog.h"
-#include "servers/servertable.h"
+#include "servers/serverlistmodel.h"
 #include "servers/settingsstore.h"
 #include "timekeeping/ntptime.h"
 
 #include <QCoreApplication>
 #include <QStringList>
+#include <QTimeZone>
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -26,53 +27,41 @@ using namespace ostrelle;
 
 namespace {
 
-// The clock stands still, so every request carries the same transmit stamp and a reply that
-// echoes it (as the seed corpus does) answers each server of the pass.
-const QDateTime Start(QDate(2006, 3, 10), QTime(15, 13, 22, 125), Qt::UTC);
+// The clock stands still. Each request carries a fresh random nonce, which no input can know: a
+// datagram with a non-zero originate has the nonce put in its place, so that it answers each
+// server of the pass; a zero originate stays zero and must be refused.
+const QDateTime Start(QDate(2006, 3, 10), QTime(15, 13, 22, 125), QTimeZone::utc());
 const QStringList Servers = {QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2"),
                              QStringLiteral("localhost")};
 
-class ChangeLog final : public ServerTableObserver
+struct Change
 {
-public:
-    struct Change
-    {
-        int row;
-        int firstColumn;
-        int lastColumn;
-    };
-
-    void rowsAboutToBeInserted(int, int) override { ++rowChanges; }
-    void rowsInserted() override {}
-    void rowsAboutToBeRemoved(int, int) override { ++rowChanges; }
-    void rowsRemoved() override {}
-    void cellsChanged(int row, int firstColumn, int lastColumn) override
-    {
-        changes.push_back({row, firstColumn, lastColumn});
-    }
-    void currentRowChanged(int) override {}
-
-    std::vector<Change> changes;
-    int rowChanges = 0;
+    int row;
+    int firstColumn;
+    int lastColumn;
 };
 
 struct Rig
 {
     Rig()
     {
-        for (const QString& server : Servers)
-            pristine.AddServerRow(server);
-        pristine.setRow(0);
+        QObject::connect(&servers, &QAbstractItemModel::dataChanged,
+                         [this](const QModelIndex& from, const QModelIndex& to) {
+                             OSTRELLE_FUZZ_CHECK(from.row() == to.row());
+                             changes.push_back({from.row(), from.column(), to.column()});
+                         });
+        QObject::connect(&servers, &QAbstractItemModel::rowsInserted, [this] { ++rowChanges; });
+        QObject::connect(&servers, &QAbstractItemModel::rowsRemoved, [this] { ++rowChanges; });
     }
 
-    ServerTable pristine;
-    ServerTable table;
+    ServerListModel servers;
     Settings settings;
     FakeUdpChannel channel;
     FakeClock clock{Start};
     ScriptedMessageDialog messages;
-    PollCycle cycle{table, settings, channel, clock, messages};
-    ChangeLog log;
+    PollCycle cycle{servers, channel, clock, messages};
+    std::vector<Change> changes;
+    int rowChanges = 0;
 };
 
 Rig& rig()
@@ -86,23 +75,35 @@ double timestampAt(const std::uint8_t* bytes)
     return NtpTimestampToSeconds(std::span<const std::uint8_t, 8>(bytes, 8));
 }
 
-void checkEvaluation(const NtpReply& reply, const ReplyEvaluation& result)
+void checkEvaluation(const NtpReply& reply, const ServerReading& result)
 {
-    OSTRELLE_FUZZ_CHECK(!result.status.isEmpty() && !result.roundTrip.isEmpty() && !result.offset.isEmpty());
-    if (result.candidate) {
+    if (result.usableAsSource) {
         OSTRELLE_FUZZ_CHECK(reply.leap == 0 && reply.stratum >= 1 && reply.stratum <= 15);
         OSTRELLE_FUZZ_CHECK(reply.receiveTime != 0.0 && reply.transmitTime != 0.0);
         OSTRELLE_FUZZ_CHECK(std::isfinite(result.offsetSeconds) && std::isfinite(result.roundTripSeconds));
     } else {
-        OSTRELLE_FUZZ_CHECK(result.marked);
+        OSTRELLE_FUZZ_CHECK(result.problems != ServerProblems());
     }
 }
 
+// The datagram with our request's nonce as its originate, unless it left the originate zero.
+QByteArray answering(const QByteArray& datagram, const NtpTimestampBytes& nonce)
+{
+    constexpr auto at = offsetof(NtpWirePacket, originateTime);
+    if (static_cast<std::size_t>(datagram.size()) < NtpPacketSize ||
+        datagram.mid(at, 8) == QByteArray(8, '\0'))
+        return datagram;
+    QByteArray patched = datagram;
+    std::memcpy(patched.data() + at, nonce.data(), nonce.size());
+    return patched;
+}
+
 // The datagram as the program's receive path hands it to the poll cycle, over a whole pass.
-void throughPollCycle(const QByteArray& datagram)
+void throughPollCycle(const QByteArray& received)
 {
     Rig& r = rig();
-    r.table = r.pristine;
+    r.servers.clear();
+    r.servers.addServers(Servers);
     r.clock.setNow(Start);
     r.clock.setCalls.clear();
     r.channel.sent.clear();
@@ -110,57 +111,52 @@ void throughPollCycle(const QByteArray& datagram)
     r.messages.shown.clear();
 
     // The poll field (octet 2) means nothing to the reply checks, so it chooses the options.
-    const std::uint8_t knobs = datagram.size() > 2 ? static_cast<std::uint8_t>(datagram[2]) : 0;
-    r.settings.SysTimeAdj = knobs & 1;
-    r.settings.StratumHighlight = static_cast<std::int16_t>((knobs >> 1) & 0x0F);
-    r.settings.RefTimeHighlight = 120 + 600 * (knobs >> 5);
+    const std::uint8_t knobs = received.size() > 2 ? static_cast<std::uint8_t>(received[2]) : 0;
+    r.settings.adjustClock = knobs & 1;
+    r.settings.stratumLimit = (knobs >> 1) & 0x0F;
+    r.settings.referenceAgeLimitSeconds = 120 + 600 * (knobs >> 5);
+    r.cycle.setSettings(r.settings);
 
-    r.cycle.tableCleared();
-    r.cycle.setBestStratum(-1);
-    r.cycle.setPollCountdown(0);
-    r.table.setObserver(&r.log);
-    r.cycle.TimerTimeout_Timer();
-    OSTRELLE_FUZZ_CHECK(r.cycle.PollRow() == 1 && r.channel.sent.size() == 1);
+    r.rowChanges = 0;
+    r.cycle.start();
+    OSTRELLE_FUZZ_CHECK(r.cycle.pollRow() == 0 && r.channel.sent.size() == 1);
 
     for (int step = 0; step < Servers.size(); ++step) {
-        const int row = r.cycle.PollRow();
-        const bool accepted = ParseNtpReply(datagram, r.cycle.NtpRequest()).accepted();
-        r.log.changes.clear();
+        const int row = r.cycle.pollRow();
+        const QByteArray datagram = answering(received, r.cycle.requestNonce());
+        const bool accepted = ParseNtpReply(datagram, r.cycle.requestNonce()).accepted();
+        r.changes.clear();
         r.channel.deliver(datagram);
 
-        for (const ChangeLog::Change& change : r.log.changes) {
+        for (const Change& change : r.changes) {
             OSTRELLE_FUZZ_CHECK(change.firstColumn >= 0 && change.firstColumn <= change.lastColumn &&
-                                change.lastColumn < ServerTable::ColumnCount);
+                                change.lastColumn < int(ServerColumn::Count));
             // Besides the answered row, only the next one changes: it is now being polled.
             if (change.row != row) {
                 OSTRELLE_FUZZ_CHECK(accepted && change.row == row + 1);
-                OSTRELLE_FUZZ_CHECK(change.firstColumn == ServerTable::ColStatus &&
-                                    change.lastColumn == ServerTable::ColStatus);
-                OSTRELLE_FUZZ_CHECK(r.table.TextMatrix(change.row, ServerTable::ColStatus) ==
-                                    QStringLiteral("Polling"));
+                OSTRELLE_FUZZ_CHECK(change.firstColumn == int(ServerColumn::Status) &&
+                                    change.lastColumn == int(ServerColumn::Status));
+                OSTRELLE_FUZZ_CHECK(r.servers.record(change.row).state == ServerState::Polling);
             }
         }
         if (!accepted) {
             // A refused datagram leaves the step waiting for the real answer, and the row alone.
-            OSTRELLE_FUZZ_CHECK(r.log.changes.empty());
-            OSTRELLE_FUZZ_CHECK(r.cycle.PollRow() == row && r.cycle.awaitingReply());
+            OSTRELLE_FUZZ_CHECK(r.changes.empty());
+            OSTRELLE_FUZZ_CHECK(r.cycle.pollRow() == row && r.cycle.awaitingReply());
             break;
         }
-        OSTRELLE_FUZZ_CHECK(r.cycle.PollRow() == (row + 1) % (Servers.size() + 1));
+        OSTRELLE_FUZZ_CHECK(r.cycle.pollRow() == (row + 2) % (Servers.size() + 1) - 1);
     }
 
-    OSTRELLE_FUZZ_CHECK(r.log.rowChanges == 0 && r.table.Rows() == Servers.size() + 1);
-    for (int row = 1; row <= Servers.size(); ++row)
-        OSTRELLE_FUZZ_CHECK(r.table.TextMatrix(row, ServerTable::ColServer) == Servers[row - 1]);
+    OSTRELLE_FUZZ_CHECK(r.rowChanges == 0 && r.servers.names() == Servers);
     // Only the end of a pass may set the clock, once, and only when the operator asked for it.
-    const bool passEnded = r.cycle.PollRow() == 0;
-    if (r.settings.SysTimeAdj == 0 || !passEnded)
+    const bool passEnded = r.cycle.pollRow() == -1;
+    if (!r.settings.adjustClock || !passEnded)
         OSTRELLE_FUZZ_CHECK(r.clock.setCalls.isEmpty());
     OSTRELLE_FUZZ_CHECK(r.clock.setCalls.size() <= 1);
-    if (passEnded && r.cycle.LabelSync() != QStringLiteral("None"))
-        OSTRELLE_FUZZ_CHECK(Servers.contains(r.cycle.LabelSync()) && r.clock.setCalls.size() == 1);
+    if (passEnded && r.cycle.synchronisedToText() != QStringLiteral("None"))
+        OSTRELLE_FUZZ_CHECK(Servers.contains(r.cycle.synchronisedToText()) && r.clock.setCalls.size() == 1);
 
-    r.table.setObserver(nullptr);
     // A refused clock setting reports through a queued message.
     QCoreApplication::sendPostedEvents();
     r.messages.shown.clear();
@@ -173,26 +169,26 @@ void throughReplyFunctions(const QByteArray& datagram)
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(datagram.constData());
     const auto size = static_cast<std::size_t>(datagram.size());
 
-    NtpPacketBytes unrelated{};
-    const ParsedReply toZero = ParseNtpReply(datagram, unrelated);
+    const ParsedReply toZero = ParseNtpReply(datagram, NtpTimestampBytes{});
     if (size < NtpPacketSize) {
         OSTRELLE_FUZZ_CHECK(toZero.check == ReplyCheck::TooShort);
         return;
     }
+    // A zero originate answers nothing we send.
+    OSTRELLE_FUZZ_CHECK(!toZero.accepted());
 
-    NtpPacketBytes request{};
-    std::memcpy(request.data() + offsetof(NtpWirePacket, transmitTime),
-                bytes + offsetof(NtpWirePacket, originateTime), 8);
-    const ParsedReply parsed = ParseNtpReply(datagram, request);
+    NtpTimestampBytes nonce{};
+    std::memcpy(nonce.data(), bytes + offsetof(NtpWirePacket, originateTime), nonce.size());
+    const ParsedReply parsed = ParseNtpReply(datagram, nonce);
     const bool serverMode = (bytes[0] & 0x07) == NtpModeServer;
-    OSTRELLE_FUZZ_CHECK(parsed.accepted() == serverMode);
+    OSTRELLE_FUZZ_CHECK(parsed.accepted() == (serverMode && nonce != NtpTimestampBytes{}));
     if (!parsed.accepted())
         return;
 
     const NtpReply& reply = parsed.reply;
     OSTRELLE_FUZZ_CHECK(reply.leap >= 0 && reply.leap <= 3 && reply.version >= 0 && reply.version <= 7);
     OSTRELLE_FUZZ_CHECK(reply.stratum >= 0 && reply.stratum <= 255);
-    for (const double t : {reply.referenceTime, reply.originateTime, reply.receiveTime, reply.transmitTime})
+    for (const double t : {reply.referenceTime, reply.receiveTime, reply.transmitTime})
         // Not "< NtpEraLength": the last 2^-21 s of the era rounds up to 2^32 in a double.
         OSTRELLE_FUZZ_CHECK(t >= 0.0 && t <= NtpEraLength);
 
@@ -209,8 +205,8 @@ void throughReplyFunctions(const QByteArray& datagram)
             requestSendTime -= ((bytes[NtpPacketSize + 9] << 8) | bytes[NtpPacketSize + 10]) / 1000.0;
     }
     Settings settings;
-    settings.StratumHighlight = static_cast<std::int16_t>(bytes[2] & 0x0F);
-    checkEvaluation(reply, EvaluateNtpReply(reply, T4, requestSendTime, settings));
+    settings.stratumLimit = bytes[2] & 0x0F;
+    checkEvaluation(reply, EvaluateNtpReply(reply, requestSendTime, T4, settings));
 }
 
 } // namespace

@@ -7,7 +7,6 @@
 #include "platform/fakes/memorysettingsbackend.h"
 #include "platform/fakes/scriptedmessagedialog.h"
 #include "platform/qsettingsbackend.h"
-#include "servers/servertable.h"
 #include "servers/settingsstore.h"
 
 #include <QByteArray>
@@ -23,7 +22,6 @@ using namespace ostrelle;
 
 namespace {
 
-constexpr int MaxServerRows = 32767;
 // Rewriting an INI file of thousands of servers on every input would slow the search to a crawl.
 constexpr int MaxRowsToRewriteFile = 64;
 
@@ -37,32 +35,30 @@ QTemporaryDir& workDir()
     return dir;
 }
 
-QStringList serverNames(const ServerTable& table)
+QString serverKey(qsizetype index)
 {
-    QStringList names;
-    for (int row = 1; row < table.Rows(); ++row)
-        names.append(table.TextMatrix(row, ServerTable::ColServer));
-    return names;
+    return QStringLiteral("NtpServer%1").arg(index, 4, 10, QLatin1Char('0'));
 }
 
-void checkLoaded(const ServerTable& table)
+void checkLoaded(const StoredState& state)
 {
-    OSTRELLE_FUZZ_CHECK(table.Rows() <= MaxServerRows + 1);
-    OSTRELLE_FUZZ_CHECK(table.Rows() != 1); // rows come with their heading, never a heading alone
-    for (int row = 1; row < table.Rows(); ++row)
-        OSTRELLE_FUZZ_CHECK(!table.TextMatrix(row, ServerTable::ColServer).isEmpty());
+    const Settings& s = state.settings;
+    // Every number within what the Options dialog can show.
+    OSTRELLE_FUZZ_CHECK(s.pollIntervalSeconds >= 60 && s.pollIntervalSeconds <= 3600);
+    OSTRELLE_FUZZ_CHECK(s.referenceAgeLimitSeconds >= 120 && s.referenceAgeLimitSeconds <= 3600);
+    OSTRELLE_FUZZ_CHECK(s.stratumLimit >= 0 && s.stratumLimit <= 15);
+    for (const QString& name : state.servers)
+        OSTRELLE_FUZZ_CHECK(!name.isEmpty());
 }
 
-void checkRoundTrip(SettingsBackend& backend, const Settings& settings, const ServerTable& table)
+void checkRoundTrip(SettingsBackend& backend, const StoredState& state)
 {
     ScriptedMessageDialog messages;
     SettingsStore store(backend, messages);
-    OSTRELLE_FUZZ_CHECK(store.SaveSettings(settings, table));
-    Settings reloaded;
-    ServerTable reloadedTable;
-    store.LoadSettings(reloaded, reloadedTable);
-    OSTRELLE_FUZZ_CHECK(reloaded == settings);
-    OSTRELLE_FUZZ_CHECK(serverNames(reloadedTable) == serverNames(table));
+    OSTRELLE_FUZZ_CHECK(store.saveSettings(state.settings, state.servers));
+    const StoredState reloaded = store.loadSettings();
+    OSTRELLE_FUZZ_CHECK(reloaded.settings == state.settings);
+    OSTRELLE_FUZZ_CHECK(reloaded.servers == state.servers);
     OSTRELLE_FUZZ_CHECK(messages.shown.isEmpty());
 }
 
@@ -74,26 +70,25 @@ void throughIniFile(const QByteArray& bytes)
     const QString folder = workDir().path() + QStringLiteral("/%1").arg(++inputs);
     OSTRELLE_FUZZ_CHECK(QDir().mkpath(folder));
     {
-        QFile file(folder + QLatin1Char('/') + SettingsApplication + QStringLiteral(".ini"));
+        QFile file(folder + QStringLiteral("/Ostrelle.ini"));
         OSTRELLE_FUZZ_CHECK(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
     }
 
-    Settings settings;
-    ServerTable table;
+    StoredState state;
     {
         QSettingsBackend backend(folder);
         ScriptedMessageDialog messages;
-        SettingsStore(backend, messages).LoadSettings(settings, table);
+        state = SettingsStore(backend, messages).loadSettings();
         OSTRELLE_FUZZ_CHECK(messages.shown.isEmpty());
     }
-    checkLoaded(table);
+    checkLoaded(state);
 
-    if (table.Rows() <= MaxRowsToRewriteFile) {
+    if (state.servers.size() <= MaxRowsToRewriteFile) {
         QSettingsBackend rewritten(folder + QStringLiteral("/again"));
-        checkRoundTrip(rewritten, settings, table);
+        checkRoundTrip(rewritten, state);
     }
     MemorySettingsBackend memory;
-    checkRoundTrip(memory, settings, table);
+    checkRoundTrip(memory, state);
     QDir(folder).removeRecursively();
 }
 
@@ -103,20 +98,17 @@ void throughMemory(const QByteArray& bytes)
     const QList<QByteArray> lines = bytes.split('\n');
     MemorySettingsBackend backend;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString key =
-            i < NumberKeys.size() ? NumberKeys[i] : ServerKey(static_cast<int>(i - NumberKeys.size() + 1));
-        backend.seed(SettingsSection, key, QString::fromUtf8(lines[i]));
+        const QString key = i < NumberKeys.size() ? NumberKeys[i] : serverKey(i - NumberKeys.size() + 1);
+        backend.seed(QStringLiteral("Settings"), key, QString::fromUtf8(lines[i]));
     }
 
-    Settings settings;
-    ServerTable table;
     ScriptedMessageDialog messages;
-    SettingsStore(backend, messages).LoadSettings(settings, table);
+    const StoredState state = SettingsStore(backend, messages).loadSettings();
     OSTRELLE_FUZZ_CHECK(messages.shown.isEmpty());
-    checkLoaded(table);
+    checkLoaded(state);
 
     MemorySettingsBackend again;
-    checkRoundTrip(again, settings, table);
+    checkRoundTrip(again, state);
 }
 
 } // namespace

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "servers/serverrecord.h"
 #include "timekeeping/ntppacket.h"
 
 #include <QByteArray>
-#include <QString>
 #include <array>
 #include <cstdint>
 
@@ -16,7 +16,7 @@ enum class ReplyCheck {
     Accepted,
     TooShort,       // fewer than 48 octets
     NotServerMode,  // mode other than 4
-    StaleOriginate, // originate neither zero nor our request's transmit timestamp
+    StaleOriginate, // originate is not our request's transmit field, octet for octet (zero included)
 };
 
 // The fields of an accepted reply as they came off the wire; timestamps are era-0 NtpSeconds,
@@ -28,7 +28,6 @@ struct NtpReply
     int stratum = 0;
     std::array<std::uint8_t, 4> referenceId{};
     double referenceTime = 0.0;
-    double originateTime = 0.0;
     double receiveTime = 0.0;
     double transmitTime = 0.0;
 };
@@ -41,40 +40,12 @@ struct ParsedReply
     bool accepted() const { return check == ReplyCheck::Accepted; }
 };
 
-// The decoded reply when the datagram answers request, otherwise the first check it failed.
-ParsedReply ParseNtpReply(const QByteArray& datagram, const NtpPacketBytes& request);
+// The decoded reply when the datagram answers the request whose transmit field was nonce,
+// otherwise the first check it failed.
+ParsedReply ParseNtpReply(const QByteArray& datagram, const NtpTimestampBytes& nonce);
 
-// What one reply puts into its row, and what it offers as the clock source.
-struct ReplyEvaluation
-{
-    QString status;
-    QString version;
-    QString stratum;
-    QString reference;
-    QString referenceTime;
-    QString roundTrip;
-    QString offset;
-
-    bool marked = false;
-    bool candidate = false;
-    double roundTripSeconds = 0.0;
-    double offsetSeconds = 0.0; // positive when the local clock is behind the server
-};
-
-// Evaluates an accepted reply that arrived at T4 (NtpSeconds) for a request stamped
-// requestSendTime (NtpSeconds), against the highlight thresholds of settings.
-ReplyEvaluation EvaluateNtpReply(const NtpReply& reply, double T4, double requestSendTime,
-                                 const Settings& settings);
-
-// The status text for a leap indicator: "OK", "LEAP" or "NO SYNC".
-QString LeapStatusText(int leap);
-
-// The reference identifier as shown: up to four octets, trailing zero octets dropped, "?" for an
-// octet that is not a printable character.
-QString ReferenceIdText(const std::array<std::uint8_t, 4>& id);
-
-// Seconds as "0.000": three decimals, the default locale's separator, no grouping, and no minus
-// sign on a value that rounds to zero.
-QString SecondsText(double seconds);
+// The numbers and flags of an accepted reply sent for a request that left at T1 and arriving at
+// T4 (both NtpSeconds from our clock), judged against the operator's limits in settings.
+ServerReading EvaluateNtpReply(const NtpReply& reply, double T1, double T4, const Settings& settings);
 
 } // namespace ostrelle

@@ -4,42 +4,17 @@
 #include "platform/clock.h"
 #include "platform/messagedialog.h"
 #include "platform/udpchannel.h"
-#include "servers/servertable.h"
-#include "servers/settingsstore.h"
+#include "servers/serverformat.h"
+#include "servers/serverlistmodel.h"
+#include "servers/servername.h"
 #include "timekeeping/clockadjust.h"
-#include "timekeeping/ntptime.h"
 
 #include <QMetaObject>
 #include <cmath>
-#include <optional>
 
 namespace ostrelle {
 
 namespace {
-
-const QString ProgramTitle = QStringLiteral("Brevikon Ostrelle");
-
-// Hands a message on to the real dialog from a queued call. A modal message opened inside a
-// handler would hold that handler half-done while ticks and datagrams go on around it.
-class QueuedMessageDialog final : public MessageDialog
-{
-public:
-    QueuedMessageDialog(QObject& context, MessageDialog& target) : m_context(context), m_target(target) {}
-
-    Button show(const QString& text, const QString& title, Icon icon, Buttons buttons,
-                Button defaultButton) override
-    {
-        MessageDialog* target = &m_target;
-        QMetaObject::invokeMethod(
-            &m_context, [=] { target->show(text, title, icon, buttons, defaultButton); },
-            Qt::QueuedConnection);
-        return defaultButton;
-    }
-
-private:
-    QObject& m_context;
-    MessageDialog& m_target;
-};
 
 QByteArray datagramOf(const NtpPacketBytes& packet)
 {
@@ -48,159 +23,156 @@ QByteArray datagramOf(const NtpPacketBytes& packet)
 
 } // namespace
 
-PollCycle::PollCycle(ServerTable& table, const Settings& settings, UdpChannel& channel, Clock& clock,
-                     MessageDialog& messages, QObject* parent)
-    : QObject(parent), m_table(table), m_settings(settings), m_channel(channel), m_clock(clock),
-      m_messages(messages)
+PollCycle::PollCycle(ServerListModel& servers, UdpChannel& channel, Clock& clock, MessageDialog& messages,
+                     QObject* parent)
+    : QObject(parent), m_servers(servers), m_channel(channel), m_clock(clock), m_messages(messages)
 {
-    connect(&m_channel, &UdpChannel::ready, this, &PollCycle::Winsock1_Connected);
-    connect(&m_channel, &UdpChannel::datagramArrived, this, &PollCycle::Winsock1_DataArrival);
-    connect(&m_channel, &UdpChannel::errorOccurred, this, &PollCycle::Winsock1_Error);
+    connect(&m_channel, &UdpChannel::ready, this, &PollCycle::sendRequest);
+    connect(&m_channel, &UdpChannel::datagramArrived, this, &PollCycle::processDatagram);
+    connect(&m_channel, &UdpChannel::errorOccurred, this, &PollCycle::onChannelError);
+    connect(&m_servers, &QAbstractItemModel::rowsRemoved, this,
+            [this](const QModelIndex&, int first, int last) { serversRemoved(first, last); });
+    connect(&m_servers, &QAbstractItemModel::modelReset, this, &PollCycle::serversReset);
 }
 
-void PollCycle::TimerTimeout_Timer()
+void PollCycle::start()
 {
-    --m_pollCountdown;
-    if (m_pollCountdown > 0)
+    m_candidates.clear();
+    m_countdown = 0;
+    tick();
+}
+
+void PollCycle::tick()
+{
+    --m_countdown;
+    if (m_countdown > 0)
         return;
-    if (m_awaitingReply && m_pollRow > 0 && m_pollRow < m_table.Rows()) {
-        m_table.setTextMatrix(m_pollRow, ServerTable::ColStatus, QStringLiteral("Timedout"));
-        m_table.setRowColour(m_pollRow, ServerTable::ColourRed);
-    }
-    PollNextServer();
+    if (m_awaitingReply && m_servers.isRow(m_pollRow))
+        timeOut(m_pollRow, {});
+    pollNextServer();
 }
 
-void PollCycle::PollNextServer()
+void PollCycle::pollNextServer()
 {
     m_channel.close();
     m_awaitingReply = false;
     m_requestSent = false;
-    if (m_table.Rows() < 2) {
-        m_pollCountdown = m_settings.NtpPoll;
+    if (m_servers.rowCount() == 0) {
+        m_countdown = m_settings.pollIntervalSeconds;
         return;
     }
-    ++m_pollRow;
-    if (m_pollRow >= m_table.Rows()) {
-        endOfPass();
-        return;
+    for (;;) {
+        ++m_pollRow;
+        if (m_pollRow >= m_servers.rowCount()) {
+            endOfPass();
+            return;
+        }
+        m_stepStartedAt = m_clock.now();
+        // A blank or over-long name is never looked up: its row times out at once.
+        if (CheckServerName(m_servers.record(m_pollRow).name) == ServerNameCheck::Usable)
+            break;
+        timeOut(m_pollRow, ServerProblem::UnpollableName);
     }
-    m_table.setTextMatrix(m_pollRow, ServerTable::ColStatus, QStringLiteral("Polling"));
-    m_channel.setRemoteHost(m_table.TextMatrix(m_pollRow, ServerTable::ColServer));
-    m_pollCountdown = TicksToAnswer;
+    m_servers.setPolling(m_pollRow);
+    m_channel.setRemoteHost(m_servers.record(m_pollRow).name);
+    m_countdown = TicksToAnswer;
     m_awaitingReply = true;
     // Last, because the channel may report ready (and so send) before this returns.
     m_channel.connectToRemote();
 }
 
-void PollCycle::Winsock1_Connected()
+void PollCycle::sendRequest()
 {
     // A late lookup for a step that has already ended, or a second ready for this one.
     if (!m_awaitingReply || m_requestSent)
         return;
-    // Stamped only now, so that the time a name lookup took is not counted as network delay.
-    m_ntpRequest = BuildNtpRequest(m_clock, m_requestSendTime);
+    m_nonce = RandomRequestNonce();
+    const QByteArray datagram = datagramOf(BuildNtpRequest(m_nonce));
     m_requestSent = true;
+    // Read last, so that neither the lookup nor building the request counts as network delay.
+    m_requestSendTime = NowNtpSeconds(m_clock);
     // A failed send is left to the time-out, like a server that does not answer.
-    m_channel.send(datagramOf(m_ntpRequest));
+    m_channel.send(datagram);
 }
 
-void PollCycle::Winsock1_DataArrival(const QByteArray& datagram)
+void PollCycle::processDatagram(const QByteArray& datagram)
 {
-    if (!m_requestSent || m_pollRow < 1 || m_pollRow >= m_table.Rows())
+    if (!m_requestSent || !m_servers.isRow(m_pollRow))
         return;
     const double T4 = NowNtpSeconds(m_clock);
-    const ParsedReply parsed = ParseNtpReply(datagram, m_ntpRequest);
+    const ParsedReply parsed = ParseNtpReply(datagram, m_nonce);
     // Not the answer to this request: its real answer or its time-out may still come.
     if (!parsed.accepted())
         return;
 
-    const ReplyEvaluation result = EvaluateNtpReply(parsed.reply, T4, m_requestSendTime, m_settings);
-    const int row = m_pollRow;
-    m_table.setTextMatrix(row, ServerTable::ColStatus, result.status);
-    m_table.setTextMatrix(row, ServerTable::ColVersion, result.version);
-    m_table.setTextMatrix(row, ServerTable::ColStratum, result.stratum);
-    m_table.setTextMatrix(row, ServerTable::ColReference, result.reference);
-    m_table.setTextMatrix(row, ServerTable::ColReferenceTime, result.referenceTime);
-    m_table.setTextMatrix(row, ServerTable::ColRoundTrip, result.roundTrip);
-    m_table.setTextMatrix(row, ServerTable::ColOffset, result.offset);
-    m_table.setRowColour(row, result.marked ? ServerTable::ColourRed : ServerTable::ColourNormal);
-
-    if (result.candidate) {
-        const int stratum = parsed.reply.stratum;
-        const bool better =
-            m_bestStratum == -1 || stratum < m_bestStratum ||
-            (stratum == m_bestStratum && std::abs(result.offsetSeconds) < std::abs(m_bestOffset));
-        if (better) {
-            m_bestStratum = stratum;
-            m_bestOffset = result.offsetSeconds;
-            m_bestServer = m_table.TextMatrix(row, ServerTable::ColServer);
-            m_candidateRow = row;
-        }
+    const ServerReading reading = EvaluateNtpReply(parsed.reply, m_requestSendTime, T4, m_settings);
+    m_servers.setAnswered(m_pollRow, reading);
+    if (reading.usableAsSource) {
+        m_candidates.append({m_pollRow, m_servers.record(m_pollRow).name, reading.stratum,
+                             reading.offsetSeconds, reading.roundTripSeconds});
     }
-    PollNextServer();
+    finishStep(true, reading);
+    pollNextServer();
 }
 
-void PollCycle::Winsock1_Error(const QString& description)
+void PollCycle::onChannelError(const QString& description)
 {
-    // Queued, so that whatever handler the channel was in finishes before the program ends.
-    QMetaObject::invokeMethod(
-        this,
-        [this, description] {
-            m_messages.show(QStringLiteral("Socket Error: ") + description, ProgramTitle,
-                            MessageDialog::Icon::Critical, MessageDialog::Buttons::Ok,
-                            MessageDialog::Button::Ok);
-            emit fatalErrorAcknowledged();
-        },
-        Qt::QueuedConnection);
-}
-
-void PollCycle::serverRowRemoved(int row)
-{
-    if (row < 1)
-        return;
-    if (row <= m_pollRow) {
-        if (row == m_pollRow)
-            abandonRequest();
-        // The next step goes on with the server that now sits in the removed row's place.
-        --m_pollRow;
+    if (m_awaitingReply && m_servers.isRow(m_pollRow)) {
+        abandonRequest();
+        timeOut(m_pollRow, ServerProblem::SocketError);
+        // The next server at the next tick: a shortage of descriptors is often gone by then.
+        m_countdown = 1;
     }
-    if (row == m_candidateRow)
-        forgetCandidate();
-    else if (row < m_candidateRow)
-        --m_candidateRow;
+    showOnce(m_socketMessageOpen, QStringLiteral("Socket Error: ") + description,
+             QStringLiteral("Brevikon Ostrelle"), MessageDialog::Icon::Critical);
 }
 
-void PollCycle::tableCleared()
+std::optional<SourceCandidate> PollCycle::chooseClockSource(const QList<SourceCandidate>& candidates)
 {
-    abandonRequest();
-    m_pollRow = 0;
-    forgetCandidate();
+    std::optional<SourceCandidate> best;
+    for (const SourceCandidate& c : candidates) {
+        if (!best || c.stratum < best->stratum ||
+            (c.stratum == best->stratum && std::abs(c.offsetSeconds) < std::abs(best->offsetSeconds)))
+            best = c;
+    }
+    return best;
 }
 
 void PollCycle::endOfPass()
 {
-    m_pollRow = 0;
-    m_pollCountdown = m_settings.NtpPoll;
+    m_pollRow = -1;
+    m_countdown = m_settings.pollIntervalSeconds;
     const double now = NowNtpSeconds(m_clock);
-    if (const std::optional<CalendarTime> calendar = NtpSecondsToDateTime(now, Rounding::Nearest))
-        m_labelPoll = DateTimeText(*calendar);
-    m_labelSync = QStringLiteral("None");
-    m_labelAdjust = QStringLiteral("None");
+    if (const QString text = DateTimeText(now); !text.isEmpty())
+        m_lastPollText = text;
+    m_synchronisedToText = QStringLiteral("None");
+    m_lastAdjustmentText = QStringLiteral("None");
 
-    const bool haveCandidate = m_bestStratum != -1;
-    const QString server = m_bestServer;
-    const double offset = m_bestOffset;
+    const std::optional<SourceCandidate> source = chooseClockSource(m_candidates);
     // Reset before anything can reach the operator, so that the next pass starts clean.
-    forgetCandidate();
+    m_candidates.clear();
 
-    if (m_settings.SysTimeAdj == 1 && haveCandidate) {
-        QueuedMessageDialog afterwards(*this, m_messages);
-        if (SetSystemClock(now + offset, m_clock, afterwards)) {
-            m_labelSync = server;
-            m_labelAdjust = SecondsText(offset) + QStringLiteral(" secs");
+    if (m_settings.adjustClock && source) {
+        if (SetSystemClock(now + source->offsetSeconds, m_clock)) {
+            m_synchronisedToText = source->server;
+            m_lastAdjustmentText = SecondsText(source->offsetSeconds) + QStringLiteral(" secs");
+        } else {
+            showOnce(m_clockMessageOpen, QStringLiteral("Unable to set system time."),
+                     QStringLiteral("Ostrelle"), MessageDialog::Icon::Warning);
         }
     }
     emit labelsChanged();
+}
+
+void PollCycle::finishStep(bool answered, const ServerReading& reading)
+{
+    emit serverPolled(PollStep{m_servers.record(m_pollRow).name, m_stepStartedAt, answered, reading});
+}
+
+void PollCycle::timeOut(int row, ServerProblems why)
+{
+    m_servers.setTimedOut(row, why);
+    finishStep(false);
 }
 
 void PollCycle::abandonRequest()
@@ -212,10 +184,50 @@ void PollCycle::abandonRequest()
     m_requestSent = false;
 }
 
-void PollCycle::forgetCandidate()
+void PollCycle::serversRemoved(int first, int last)
 {
-    m_bestStratum = -1;
-    m_candidateRow = 0;
+    const int count = last - first + 1;
+    if (first <= m_pollRow) {
+        // The next step goes on with the server that now sits in the removed rows' place.
+        if (m_pollRow <= last) {
+            abandonRequest();
+            m_pollRow = first - 1;
+        } else {
+            m_pollRow -= count;
+        }
+    }
+    QList<SourceCandidate> kept;
+    for (SourceCandidate c : std::as_const(m_candidates)) {
+        if (c.row >= first && c.row <= last)
+            continue;
+        if (c.row > last)
+            c.row -= count;
+        kept.append(c);
+    }
+    m_candidates = kept;
+}
+
+void PollCycle::serversReset()
+{
+    abandonRequest();
+    m_pollRow = -1;
+    m_candidates.clear();
+}
+
+void PollCycle::showOnce(bool& open, const QString& text, const QString& title, MessageDialog::Icon icon)
+{
+    if (open)
+        return;
+    open = true;
+    // Queued: a modal message opened inside a handler would hold that handler half-done while
+    // ticks and datagrams go on around it.
+    QMetaObject::invokeMethod(
+        this,
+        [this, &open, text, title, icon] {
+            m_messages.show(text, title, icon, MessageDialog::Buttons::Ok, MessageDialog::Button::Ok);
+            open = false;
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace ostrelle

@@ -1,96 +1,124 @@
 #pragma once
 
+#include "platform/messagedialog.h"
+#include "servers/serverrecord.h"
+#include "servers/settingsstore.h"
 #include "timekeeping/ntppacket.h"
+#include "timekeeping/ntptime.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
-#include <cstdint>
+#include <optional>
 
 namespace ostrelle {
 
 class Clock;
-class MessageDialog;
-class ServerTable;
+class ServerListModel;
 class UdpChannel;
-struct Settings;
 
-// The round-robin over the server rows: one request at a time, ten ticks to answer, the end of
-// pass with the optional clock setting. Driven by its events (tick, channel ready, datagram,
-// socket error) so that tests can step it; it knows no widgets.
+// One finished poll step: the server answered (reading holds the full-precision evaluation) or
+// its step ended without an answer.
+struct PollStep
+{
+    QString server;
+    UtcTime polledAt; // when the step began
+    bool answered = false;
+    ServerReading reading;
+};
+
+// A server of the current pass that may set the clock.
+struct SourceCandidate
+{
+    int row = -1;
+    QString server;
+    int stratum = 0;
+    double offsetSeconds = 0.0;
+    double roundTripSeconds = 0.0;
+};
+
+// The round-robin over the server list: one request at a time, ten ticks to answer, then the end
+// of the pass with the optional clock setting. Driven by its events (tick, channel ready,
+// datagram, channel error) so that tests can step it; it knows no widgets.
 class PollCycle : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int TicksToAnswer = 10;
 
-    PollCycle(ServerTable& table, const Settings& settings, UdpChannel& channel, Clock& clock,
-              MessageDialog& messages, QObject* parent = nullptr);
+    PollCycle(ServerListModel& servers, UdpChannel& channel, Clock& clock, MessageDialog& messages,
+              QObject* parent = nullptr);
 
-    // The one-second tick (and the direct call at start-up).
-    void TimerTimeout_Timer();
+    void setSettings(const Settings& settings) { m_settings = settings; }
+    const Settings& settings() const { return m_settings; }
+
+    // The first step at once, as at start-up.
+    void start();
+    // The one-second tick.
+    void tick();
     // Ends the current step and starts the next one, or ends the pass.
-    void PollNextServer();
-    // The channel knows the polled server's address: the request is built, stamped and sent now.
-    void Winsock1_Connected();
-    void Winsock1_DataArrival(const QByteArray& datagram);
-    void Winsock1_Error(const QString& description);
+    void pollNextServer();
+    // The channel knows the polled server's address: the request is built and sent now.
+    void sendRequest();
+    void processDatagram(const QByteArray& datagram);
+    // The channel could not make a socket: this request fails, polling goes on.
+    void onChannelError(const QString& description);
+    // The next tick acts at once (after the operator changed the list or the options).
+    void pollSoon() { m_countdown = 0; }
 
-    // The operator removed a server row / emptied the table; called after the table changed.
-    void serverRowRemoved(int row);
-    void tableCleared();
+    // The source chosen from a pass's candidates: the lowest stratum, then the smallest offset,
+    // the earlier row on a tie; none when there is no candidate.
+    static std::optional<SourceCandidate> chooseClockSource(const QList<SourceCandidate>& candidates);
 
-    int PollRow() const { return m_pollRow; }
-    int PollCountdown() const { return m_pollCountdown; }
-    // The dialogs' OK sets 0 so that the next tick acts at once.
-    void setPollCountdown(int ticks) { m_pollCountdown = ticks; }
-    double RequestSendTime() const { return m_requestSendTime; }
-    const NtpPacketBytes& NtpRequest() const { return m_ntpRequest; }
+    int pollRow() const { return m_pollRow; } // -1 before the first server of a pass
+    int countdown() const { return m_countdown; }
     bool awaitingReply() const { return m_awaitingReply; }
+    double requestSendTime() const { return m_requestSendTime; } // T1, NtpSeconds
+    const NtpTimestampBytes& requestNonce() const { return m_nonce; }
+    const QList<SourceCandidate>& candidates() const { return m_candidates; }
 
-    const QString& BestServer() const { return m_bestServer; }
-    int BestStratum() const { return m_bestStratum; }
-    double BestOffset() const { return m_bestOffset; }
-    // Start-up sets -1: no candidate yet.
-    void setBestStratum(int stratum) { m_bestStratum = stratum; }
-
-    const QString& LabelPoll() const { return m_labelPoll; }
-    const QString& LabelSync() const { return m_labelSync; }
-    const QString& LabelAdjust() const { return m_labelAdjust; }
+    const QString& lastPollText() const { return m_lastPollText; }
+    const QString& synchronisedToText() const { return m_synchronisedToText; }
+    const QString& lastAdjustmentText() const { return m_lastAdjustmentText; }
 
 signals:
     void labelsChanged();
-    // The operator has closed the "Socket Error: " message: the program must end now.
-    void fatalErrorAcknowledged();
+    void serverPolled(const ostrelle::PollStep& step);
 
 private:
     void endOfPass();
+    void finishStep(bool answered, const ServerReading& reading = {});
+    void timeOut(int row, ServerProblems why);
     void abandonRequest();
-    void forgetCandidate();
+    void serversRemoved(int first, int last);
+    void serversReset();
+    // Shows a message after the current handler has returned, unless the same kind is still open.
+    void showOnce(bool& open, const QString& text, const QString& title, MessageDialog::Icon icon);
 
-    ServerTable& m_table;
-    const Settings& m_settings;
+    ServerListModel& m_servers;
     UdpChannel& m_channel;
     Clock& m_clock;
     MessageDialog& m_messages;
+    Settings m_settings;
 
-    int m_pollRow = 0;
-    int m_pollCountdown = 0;
+    int m_pollRow = -1;
+    int m_countdown = 0;
+    UtcTime m_stepStartedAt;
     double m_requestSendTime = 0.0;
-    NtpPacketBytes m_ntpRequest{};
+    NtpTimestampBytes m_nonce{};
     // From the poll step until the reply, the time-out or the operator's removal of the row.
     bool m_awaitingReply = false;
     // The request of this step has left; only from then on can a datagram answer it.
     bool m_requestSent = false;
+    QList<SourceCandidate> m_candidates;
 
-    QString m_bestServer;
-    int m_bestStratum = -1;
-    double m_bestOffset = 0.0;
-    int m_candidateRow = 0;
+    bool m_clockMessageOpen = false;
+    bool m_socketMessageOpen = false;
 
-    QString m_labelPoll = QStringLiteral("-");
-    QString m_labelSync = QStringLiteral("None");
-    QString m_labelAdjust = QStringLiteral("None");
+    QString m_lastPollText = QStringLiteral("-");
+    QString m_synchronisedToText = QStringLiteral("None");
+    QString m_lastAdjustmentText = QStringLiteral("None");
 };
 
 } // namespace ostrelle

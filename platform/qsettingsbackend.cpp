@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
@@ -63,6 +64,21 @@ QString QSettingsBackend::get(const QString& application, const QString& section
     if (value.canConvert<QString>())
         return value.toString();
     return defaultText;
+}
+
+QStringList QSettingsBackend::keys(const QString& application, const QString& section)
+{
+    QSettings& settings = settingsFor(application);
+    settings.beginGroup(section);
+    const QStringList stored = settings.childKeys();
+    settings.endGroup();
+    QSet<QString> names(stored.cbegin(), stored.cend());
+    const QString prefix = section + QLatin1Char('/');
+    for (const QString& staged : m_applications[application].staged.keys()) {
+        if (staged.startsWith(prefix))
+            names.insert(staged.mid(prefix.size()));
+    }
+    return names.values();
 }
 
 void QSettingsBackend::save(const QString& application, const QString& section, const QString& key,

@@ -22,6 +22,7 @@ public:
 
     QString get(const QString& application, const QString& section, const QString& key,
                 const QString& defaultText) override;
+    QStringList keys(const QString& application, const QString& section) override;
     void save(const QString& application, const QString& section, const QString& key,
               const QString& text) override;
     [[nodiscard]] bool commit(QString* whyNot) override;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace ostrelle {
 
@@ -13,6 +14,9 @@ public:
     // The stored text, or defaultText when the key is absent.
     virtual QString get(const QString& application, const QString& section, const QString& key,
                         const QString& defaultText) = 0;
+
+    // The names of the keys the section holds (staged ones included), in no particular order.
+    virtual QStringList keys(const QString& application, const QString& section) = 0;
 
     // Creates the key or overwrites its text. Takes effect in the store at the next commit().
     virtual void save(const QString& application, const QString& section, const QString& key,

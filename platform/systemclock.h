@@ -4,12 +4,14 @@
 
 namespace ostrelle {
 
-// The operating system's real-time clock (clock_gettime/clock_settime, or the Win32 calls).
+// The operating system's real-time clock.
 class SystemClock final : public Clock
 {
 public:
-    SYSTEMTIME utcNow() const override;
-    [[nodiscard]] bool setUtc(const SYSTEMTIME& time) override;
+    // Rounded, not cut, to the millisecond: both ends of an exchange are read this way, and cut
+    // readings would bias every offset by half a millisecond.
+    std::chrono::system_clock::time_point now() const override;
+    [[nodiscard]] bool setUtc(std::chrono::system_clock::time_point time) override;
 };
 
 } // namespace ostrelle

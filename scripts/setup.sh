@@ -11,8 +11,9 @@ ostrelle_packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-d
 # exporter, and AES-SIV, from GnuTLS.
 ostrelle_packages+=(libqt6sql6-sqlite pkg-config libgnutls28-dev)
 if [ "${OSTRELLE_WITH_TEST_TOOLS:-0}" = 1 ]; then
-    # Real NTP peers for the end-to-end tests and benchmarks, and clang with libFuzzer for the fuzzers.
-    ostrelle_packages+=(chrony ntpsec-ntpdate clang libclang-rt-14-dev)
+    # Real NTP peers for the end-to-end tests and benchmarks, clang with libFuzzer for the fuzzers,
+    # and clang-format for the layout check in CI.
+    ostrelle_packages+=(chrony ntpsec-ntpdate clang libclang-rt-14-dev clang-format)
     # What scripts/check-package checks the package with, and the metrics parser of the report tests.
     ostrelle_packages+=(lintian desktop-file-utils appstream python3-prometheus-client)
     # certtool makes the NTS end-to-end test's certificate.

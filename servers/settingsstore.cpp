@@ -2,8 +2,10 @@
 
 #include "platform/messagedialog.h"
 #include "platform/settingsbackend.h"
-#include "servers/servertable.h"
+#include "timekeeping/ntptime.h"
 
+#include <QMap>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -13,42 +15,26 @@ namespace ostrelle {
 
 namespace {
 
-const QString KeySysTimeAdj = QStringLiteral("SysTimeAdj");
-const QString KeyNtpPoll = QStringLiteral("NtpPoll");
-const QString KeyRefTimeHighlight = QStringLiteral("RefTimeHighlight");
-const QString KeyStratumHighlight = QStringLiteral("StratumHighlight");
-const QString KeyNtpServerCnt = QStringLiteral("NtpServerCnt");
+const QString Application = QStringLiteral("Ostrelle");
+const QString Section = QStringLiteral("Settings");
+const QString KeyAdjustClock = QStringLiteral("SysTimeAdj");
+const QString KeyPollInterval = QStringLiteral("NtpPoll");
+const QString KeyReferenceAgeLimit = QStringLiteral("RefTimeHighlight");
+const QString KeyStratumLimit = QStringLiteral("StratumHighlight");
+const QString KeyServerCount = QStringLiteral("NtpServerCnt");
+
+// "NtpServer" and the index with at least four digits: NtpServer0001, NtpServer10000.
+QString serverKey(qsizetype index)
+{
+    return QStringLiteral("NtpServer%1").arg(index, 4, 10, QLatin1Char('0'));
+}
 
 bool isAsciiDigit(QChar c)
 {
     return c >= u'0' && c <= u'9';
 }
 
-// Rounds halves to the even neighbour whatever the floating-point rounding mode, and holds the
-// result within Int: a stored number too wide for its field stops at the field's limit.
-template <typename Int> Int roundToField(double value)
-{
-    constexpr double lowest = std::numeric_limits<Int>::min();
-    constexpr double highest = std::numeric_limits<Int>::max();
-    if (std::isnan(value))
-        return 0;
-    if (value <= lowest)
-        return std::numeric_limits<Int>::min();
-    if (value >= highest)
-        return std::numeric_limits<Int>::max();
-    double whole = std::floor(value);
-    const double fraction = value - whole;
-    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(whole, 2.0) != 0.0))
-        whole += 1.0;
-    return static_cast<Int>(whole);
-}
-
 } // namespace
-
-QString ServerKey(int index)
-{
-    return QStringLiteral("NtpServer%1").arg(index, 4, 10, QLatin1Char('0'));
-}
 
 QString NumberText(long long value)
 {
@@ -96,14 +82,13 @@ double ReadNumber(QStringView text)
     return negative ? -value : value;
 }
 
-std::int16_t ReadInt16(QStringView text)
+int ReadClamped(QStringView text, int minimum, int maximum)
 {
-    return roundToField<std::int16_t>(ReadNumber(text));
-}
-
-std::int32_t ReadInt32(QStringView text)
-{
-    return roundToField<std::int32_t>(ReadNumber(text));
+    const double value = ReadNumber(text);
+    if (std::isnan(value))
+        return minimum;
+    // Clamped as a double, before any conversion, so that no stored text can overflow an int.
+    return static_cast<int>(std::clamp(RoundHalfToEven(value), double(minimum), double(maximum)));
 }
 
 SettingsStore::SettingsStore(SettingsBackend& backend, MessageDialog& messages)
@@ -111,39 +96,57 @@ SettingsStore::SettingsStore(SettingsBackend& backend, MessageDialog& messages)
 {
 }
 
-void SettingsStore::LoadSettings(Settings& settings, ServerTable& table)
+StoredState SettingsStore::loadSettings()
 {
     const auto get = [this](const QString& key, const QString& defaultText) {
-        return m_backend.get(SettingsApplication, SettingsSection, key, defaultText);
+        return m_backend.get(Application, Section, key, defaultText);
     };
-    settings.SysTimeAdj = ReadInt16(get(KeySysTimeAdj, QStringLiteral("0")));
-    settings.NtpPoll = ReadInt32(get(KeyNtpPoll, QStringLiteral("60")));
-    settings.RefTimeHighlight = ReadInt32(get(KeyRefTimeHighlight, QStringLiteral("600")));
-    settings.StratumHighlight = ReadInt16(get(KeyStratumHighlight, QStringLiteral("15")));
+    StoredState state;
+    Settings& s = state.settings;
+    // Only a stored 1 turns adjustment on, as the check box shows it.
+    s.adjustClock = RoundHalfToEven(ReadNumber(get(KeyAdjustClock, QStringLiteral("0")))) == 1.0;
+    s.pollIntervalSeconds = ReadClamped(get(KeyPollInterval, QStringLiteral("60")),
+                                        PollIntervalMinutes.minimum * 60, PollIntervalMinutes.maximum * 60);
+    s.referenceAgeLimitSeconds =
+        ReadClamped(get(KeyReferenceAgeLimit, QStringLiteral("600")), ReferenceAgeLimitMinutes.minimum * 60,
+                    ReferenceAgeLimitMinutes.maximum * 60);
+    s.stratumLimit = ReadClamped(get(KeyStratumLimit, QStringLiteral("15")), StratumLimitRange.minimum,
+                                 StratumLimitRange.maximum);
 
-    const int count = ReadInt16(get(KeyNtpServerCnt, QStringLiteral("0")));
-    for (int i = 1; i <= count; ++i) {
-        const QString name = get(ServerKey(i), QString());
-        if (!name.isEmpty())
-            table.AddServerRow(name);
+    // Only keys that exist are read: a hostile count of billions must not mean billions of lookups.
+    const int count =
+        ReadClamped(get(KeyServerCount, QStringLiteral("0")), 0, std::numeric_limits<int>::max());
+    QMap<int, QString> byIndex;
+    for (const QString& key : m_backend.keys(Application, Section)) {
+        if (!key.startsWith(u"NtpServer") || key == KeyServerCount)
+            continue;
+        bool isNumber = false;
+        const int index = QStringView(key).mid(9).toInt(&isNumber);
+        if (isNumber && index >= 1 && index <= count && key == serverKey(index))
+            byIndex.insert(index, key);
     }
+    for (const QString& key : std::as_const(byIndex)) {
+        const QString name = get(key, QString());
+        if (!name.isEmpty())
+            state.servers.append(name);
+    }
+    return state;
 }
 
-bool SettingsStore::SaveSettings(const Settings& settings, const ServerTable& table)
+bool SettingsStore::saveSettings(const Settings& settings, const QStringList& servers)
 {
     const auto save = [this](const QString& key, const QString& text) {
-        m_backend.save(SettingsApplication, SettingsSection, key, text);
+        m_backend.save(Application, Section, key, text);
     };
-    save(KeySysTimeAdj, NumberText(settings.SysTimeAdj));
-    save(KeyNtpPoll, NumberText(settings.NtpPoll));
-    save(KeyRefTimeHighlight, NumberText(settings.RefTimeHighlight));
-    save(KeyStratumHighlight, NumberText(settings.StratumHighlight));
+    save(KeyAdjustClock, NumberText(settings.adjustClock ? 1 : 0));
+    save(KeyPollInterval, NumberText(settings.pollIntervalSeconds));
+    save(KeyReferenceAgeLimit, NumberText(settings.referenceAgeLimitSeconds));
+    save(KeyStratumLimit, NumberText(settings.stratumLimit));
 
-    // An empty table has no heading row either, so this writes -1 for it.
-    const int rows = table.Rows();
-    save(KeyNtpServerCnt, NumberText(rows - 1));
-    for (int i = 1; i < rows; ++i)
-        save(ServerKey(i), table.TextMatrix(i, ServerTable::ColServer));
+    // An empty list has always been stored as -1, and earlier files must keep reading the same.
+    save(KeyServerCount, NumberText(servers.isEmpty() ? -1 : servers.size()));
+    for (qsizetype i = 0; i < servers.size(); ++i)
+        save(serverKey(i + 1), servers[i]);
 
     QString whyNot;
     if (m_backend.commit(&whyNot))

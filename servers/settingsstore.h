@@ -1,53 +1,64 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 #include <cstdint>
 
 namespace ostrelle {
 
 class MessageDialog;
-class ServerTable;
 class SettingsBackend;
 
-// The four options as the program holds them in memory, with their first-run defaults.
+// The options as the program holds them in memory, with their first-run defaults.
 struct Settings
 {
-    std::int16_t SysTimeAdj = 0;          // 1: set the clock at the end of each pass
-    std::int32_t NtpPoll = 60;            // seconds between the end of one pass and the next
-    std::int32_t RefTimeHighlight = 600;  // seconds
-    std::int16_t StratumHighlight = 15;
+    bool adjustClock = false;           // set the clock at the end of each pass
+    int pollIntervalSeconds = 60;       // between the end of one pass and the next
+    int referenceAgeLimitSeconds = 600; // an older reference time marks the row
+    int stratumLimit = 15;              // a higher stratum marks the row
 
     bool operator==(const Settings&) const = default;
 };
 
-inline const QString SettingsApplication = QStringLiteral("Ostrelle");
-inline const QString SettingsSection = QStringLiteral("Settings");
-
-// "NtpServer" and the index with at least four digits: NtpServer0001, NtpServer10000.
-QString ServerKey(int index);
+// The range the Options dialog can show for each number, in the unit the dialog shows. Every
+// stored number is brought into it when it is loaded.
+struct SettingRange
+{
+    int minimum;
+    int maximum;
+};
+inline constexpr SettingRange PollIntervalMinutes{1, 60};
+inline constexpr SettingRange ReferenceAgeLimitMinutes{2, 60};
+inline constexpr SettingRange StratumLimitRange{0, 15};
 
 // A stored number: a blank before zero and positive values, "-" before negative ones (" 60", "-1").
 QString NumberText(long long value);
 
 // The number at the start of a stored text (blanks, sign, digits, fraction); 0 when there is none.
 double ReadNumber(QStringView text);
-// ReadNumber rounded to the nearest integer, halves to even, saturated at the field's width.
-std::int16_t ReadInt16(QStringView text);
-std::int32_t ReadInt32(QStringView text);
+// ReadNumber rounded to the nearest integer, halves to even, and held within [minimum, maximum].
+int ReadClamped(QStringView text, int minimum, int maximum);
 
-// Moves the settings and the server list between memory and the per-user store.
+// What one load found in the store.
+struct StoredState
+{
+    Settings settings;
+    QStringList servers; // every stored name, verbatim, in stored order
+};
+
+// Moves the settings and the server list between memory and the per-user store. The only code
+// that knows the stored keys.
 class SettingsStore
 {
 public:
     SettingsStore(SettingsBackend& backend, MessageDialog& messages);
 
-    // Replaces settings with the stored values and appends one table row per stored server name.
-    void LoadSettings(Settings& settings, ServerTable& table);
+    StoredState loadSettings();
 
     // Rewrites every key from memory. When the store cannot be written the operator is told why
-    // and false is returned; memory is untouched, and the next successful save writes it all.
-    bool SaveSettings(const Settings& settings, const ServerTable& table);
+    // and false is returned; the next successful save writes it all.
+    bool saveSettings(const Settings& settings, const QStringList& servers);
 
 private:
     SettingsBackend& m_backend;

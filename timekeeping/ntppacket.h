@@ -6,8 +6,6 @@
 
 namespace ostrelle {
 
-class Clock;
-
 // The 48-octet NTP header as it travels. Every field is an array of octets, so the layout has no
 // padding and byte order is handled only by the timestamp conversions in ntptime.h.
 struct NtpWirePacket
@@ -45,9 +43,15 @@ inline constexpr std::uint8_t NtpModeClient = 3;
 inline constexpr std::uint8_t NtpModeServer = 4;
 inline constexpr std::uint8_t NtpVersion = 4;
 
-// The 48-octet client request (leap 0, version 4, mode 3), stamped with the clock's current time
-// in both the originate and the transmit field. RequestSendTime receives that time (NtpSeconds)
-// exactly as encoded.
-NtpPacketBytes BuildNtpRequest(const Clock& clock, double& RequestSendTime);
+using NtpTimestampBytes = std::array<std::uint8_t, 8>;
+
+// 64 bits from the system's cryptographic source, never all zero: the transmit field of a request,
+// which the server echoes as its originate. An off-path sender cannot guess it, as it could guess
+// the send time.
+NtpTimestampBytes RandomRequestNonce();
+
+// The 48-octet client request (leap 0, version 4, mode 3) carrying nonce in the transmit field;
+// the originate field is zero, so the send time never leaves the machine.
+NtpPacketBytes BuildNtpRequest(const NtpTimestampBytes& nonce);
 
 } // namespace ostrelle

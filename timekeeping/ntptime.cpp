@@ -2,56 +2,22 @@
 
 #include "platform/clock.h"
 
-#include <QDate>
+#include <QDateTime>
 #include <QLocale>
-#include <QTime>
+#include <QTimeZone>
 #include <cmath>
 
 namespace ostrelle {
 
 namespace {
 
-constexpr std::int64_t SecondsPerDay = 86400;
+using namespace std::chrono;
 
-constexpr std::int64_t floorDiv(std::int64_t a, std::int64_t b)
-{
-    const std::int64_t q = a / b;
-    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
-// Leap days in the years 1 .. year - 1 of the Gregorian calendar.
-constexpr std::int64_t leapDaysBefore(std::int64_t year)
-{
-    const std::int64_t y = year - 1;
-    return floorDiv(y, 4) - floorDiv(y, 100) + floorDiv(y, 400);
-}
-
-// Days from 1900-01-01 to the first of January of the year; negative before 1900.
-constexpr std::int64_t daysBeforeYear(std::int64_t year)
-{
-    return 365 * (year - 1900) + leapDaysBefore(year) - leapDaysBefore(1900);
-}
-
-// The last second that has a calendar form: 9999-12-31 23:59:59, past which QDate's short
-// date texts and the 16-bit year of SYSTEMTIME stop being meaningful.
-constexpr std::int64_t LastCalendarSecond = daysBeforeYear(10000) * SecondsPerDay - 1;
-static_assert(LastCalendarSecond == 255611289599);
-
-double roundHalfToEven(double x)
-{
-    const double below = std::floor(x);
-    const double fraction = x - below; // exact for every finite double
-    if (fraction < 0.5)
-        return below;
-    if (fraction > 0.5)
-        return below + 1.0;
-    return std::fmod(below, 2.0) == 0.0 ? below : below + 1.0;
-}
-
-bool isZoneLetter(QChar c)
-{
-    return c == u't';
-}
+// The last second with a calendar form: past it QDate's short date texts stop being meaningful.
+constexpr double LastCalendarSecond =
+    duration_cast<seconds>(sys_days{year{10000} / January / 1} - sys_days{year{1900} / January / 1}).count() -
+    1.0;
+static_assert(LastCalendarSecond == 255611289599.0);
 
 bool isLooseEnd(QChar c)
 {
@@ -69,7 +35,7 @@ QString timePatternWithoutZone(const QLocale& locale)
     for (const QChar c : pattern) {
         if (c == u'\'')
             quoted = !quoted;
-        if (quoted || c == u'\'' || !isZoneLetter(c))
+        if (quoted || c == u'\'' || c != u't')
             kept.append(c);
     }
     qsizetype first = 0;
@@ -81,41 +47,54 @@ QString timePatternWithoutZone(const QLocale& locale)
     return kept.mid(first, end - first);
 }
 
-} // namespace
+// The last second the clock's time point can hold (its nanoseconds run out in 2262).
+const double LastClockSecond =
+    static_cast<double>((floor<seconds>(UtcTime::max()).time_since_epoch() + NtpEpochOffset).count()) - 1.0;
 
-const std::array<std::int16_t, 13> MonthDays = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-
-bool IsLeapYear(int year)
+bool hasCalendarForm(double whole)
 {
-    if (year % 400 == 0)
-        return true;
-    if (year % 100 == 0)
-        return false;
-    return year % 4 == 0;
+    return whole >= 0.0 && whole <= LastCalendarSecond;
 }
 
-int DaysInMonth(int year, int month)
+} // namespace
+
+double RoundHalfToEven(double x)
 {
-    if (month == 2)
-        return IsLeapYear(year) ? 29 : 28;
-    return MonthDays.at(static_cast<std::size_t>(month));
+    const double below = std::floor(x);
+    const double fraction = x - below; // exact for every finite double
+    if (fraction < 0.5)
+        return below;
+    if (fraction > 0.5)
+        return below + 1.0;
+    return std::fmod(below, 2.0) == 0.0 ? below : below + 1.0;
+}
+
+double ToNtpSeconds(UtcTime time)
+{
+    const auto whole = floor<seconds>(time);
+    const auto fraction = duration_cast<nanoseconds>(time - whole);
+    // The whole seconds are exact in a double; only the last addition can round.
+    return static_cast<double>((whole.time_since_epoch() + NtpEpochOffset).count()) +
+           static_cast<double>(fraction.count()) / 1e9;
+}
+
+std::optional<UtcTime> UtcTimeFromNtpSeconds(double t)
+{
+    if (!std::isfinite(t))
+        return std::nullopt;
+    // The second and the milliseconds both come from this one floor, so the time never runs
+    // ahead of t, even where subtracting the 1970 offset from t itself would round.
+    const double whole = std::floor(t);
+    if (!hasCalendarForm(whole) || whole > LastClockSecond)
+        return std::nullopt;
+    const double milliseconds = std::min(std::floor((t - whole) * 1000.0), 999.0);
+    return UtcTime(seconds(static_cast<std::int64_t>(whole)) - NtpEpochOffset) +
+           duration_cast<UtcTime::duration>(std::chrono::milliseconds(static_cast<int>(milliseconds)));
 }
 
 double NowNtpSeconds(const Clock& clock)
 {
-    const SYSTEMTIME now = clock.utcNow();
-    std::int64_t days = daysBeforeYear(now.wYear);
-    for (int month = 1; month < now.wMonth && month <= 12; ++month)
-        days += DaysInMonth(now.wYear, month);
-    days += now.wDay - 1;
-
-    // Every term but the milliseconds is a whole number, so only the last addition can round.
-    double t = static_cast<double>(days * SecondsPerDay);
-    t += static_cast<double>(now.wHour * 3600);
-    t += static_cast<double>(now.wMinute * 60);
-    t += static_cast<double>(now.wSecond);
-    t += static_cast<double>(now.wMilliseconds) / 1000.0;
-    return t;
+    return ToNtpSeconds(clock.now());
 }
 
 double NtpTimestampToSeconds(std::span<const std::uint8_t, 8> bytes)
@@ -154,44 +133,24 @@ double PlaceInNearestEra(double eraSeconds, double reference)
     return eraSeconds + eras * NtpEraLength;
 }
 
-std::optional<CalendarTime> NtpSecondsToDateTime(double t, Rounding mode)
+QString DateTimeText(double t, const QLocale& locale)
 {
     if (!std::isfinite(t))
-        return std::nullopt;
-    // Rounded before the 1990 base is taken off, so that the subtraction is exact; the base is
-    // even, so ties still go to the even second.
-    const double whole = mode == Rounding::Floor ? std::floor(t) : roundHalfToEven(t);
-    if (!(whole >= 0.0 && whole <= static_cast<double>(LastCalendarSecond)))
-        return std::nullopt;
-
-    const std::int64_t sinceBase =
-        static_cast<std::int64_t>(whole) - static_cast<std::int64_t>(NtpSecondsAt1990);
-    const std::int64_t days = floorDiv(sinceBase, SecondsPerDay);
-    const std::int64_t secondOfDay = sinceBase - days * SecondsPerDay;
-    const QDate date = QDate(1990, 1, 1).addDays(days);
-
-    CalendarTime result;
-    result.year = date.year();
-    result.month = date.month();
-    result.day = date.day();
-    result.hour = static_cast<int>(secondOfDay / 3600);
-    result.minute = static_cast<int>(secondOfDay / 60 % 60);
-    result.second = static_cast<int>(secondOfDay % 60);
-    return result;
-}
-
-QString DateTimeText(const CalendarTime& time, const QLocale& locale)
-{
-    const QString date = locale.toString(QDate(time.year, time.month, time.day), QLocale::ShortFormat);
-    if (time.hour == 0 && time.minute == 0 && time.second == 0)
+        return {};
+    const double whole = RoundHalfToEven(t);
+    if (!hasCalendarForm(whole))
+        return {};
+    const QDateTime utc =
+        QDateTime::fromSecsSinceEpoch(static_cast<qint64>(whole) - NtpEpochOffset.count(), QTimeZone::utc());
+    const QString date = locale.toString(utc.date(), QLocale::ShortFormat);
+    if (utc.time() == QTime(0, 0))
         return date;
-    const QTime clockTime(time.hour, time.minute, time.second);
-    return date + u' ' + locale.toString(clockTime, timePatternWithoutZone(locale));
+    return date + u' ' + locale.toString(utc.time(), timePatternWithoutZone(locale));
 }
 
-QString DateTimeText(const CalendarTime& time)
+QString DateTimeText(double t)
 {
-    return DateTimeText(time, QLocale());
+    return DateTimeText(t, QLocale());
 }
 
 } // namespace ostrelle

@@ -2,34 +2,28 @@
 
 namespace ostrelle {
 
-FakeClock::FakeClock(const QDateTime& startUtc) : m_now(startUtc.toUTC()) {}
-
-SYSTEMTIME FakeClock::utcNow() const
+FakeClock::FakeClock(const QDateTime& startUtc)
 {
-    const QDate d = m_now.date();
-    const QTime t = m_now.time();
-    SYSTEMTIME st;
-    st.wYear = static_cast<std::uint16_t>(d.year());
-    st.wMonth = static_cast<std::uint16_t>(d.month());
-    st.wDayOfWeek = static_cast<std::uint16_t>(d.dayOfWeek() % 7);
-    st.wDay = static_cast<std::uint16_t>(d.day());
-    st.wHour = static_cast<std::uint16_t>(t.hour());
-    st.wMinute = static_cast<std::uint16_t>(t.minute());
-    st.wSecond = static_cast<std::uint16_t>(t.second());
-    st.wMilliseconds = static_cast<std::uint16_t>(t.msec());
-    return st;
+    setNow(startUtc);
 }
 
-bool FakeClock::setUtc(const SYSTEMTIME& time)
+void FakeClock::setNow(const QDateTime& utc)
+{
+    m_now = TimePoint(std::chrono::milliseconds(utc.toMSecsSinceEpoch()));
+}
+
+QDateTime FakeClock::nowDateTime() const
+{
+    const auto ms = std::chrono::floor<std::chrono::milliseconds>(m_now).time_since_epoch().count();
+    return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc());
+}
+
+bool FakeClock::setUtc(TimePoint time)
 {
     setCalls.append(time);
     if (refuseSet)
         return false;
-    const QDateTime to(QDate(time.wYear, time.wMonth, time.wDay),
-                       QTime(time.wHour, time.wMinute, time.wSecond, time.wMilliseconds), Qt::UTC);
-    if (!to.isValid())
-        return false;
-    m_now = to;
+    m_now = time;
     return true;
 }
 

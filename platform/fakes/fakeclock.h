@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QTimeZone>
 
 namespace ostrelle {
 
@@ -11,21 +12,24 @@ namespace ostrelle {
 class FakeClock final : public Clock
 {
 public:
+    using TimePoint = std::chrono::system_clock::time_point;
+
     explicit FakeClock(const QDateTime& startUtc = QDateTime(QDate(2006, 3, 10), QTime(15, 13, 22, 125),
-                                                             Qt::UTC));
+                                                             QTimeZone::utc()));
 
-    SYSTEMTIME utcNow() const override;
-    [[nodiscard]] bool setUtc(const SYSTEMTIME& time) override;
+    TimePoint now() const override { return m_now; }
+    [[nodiscard]] bool setUtc(TimePoint time) override;
 
-    void setNow(const QDateTime& utc) { m_now = utc.toUTC(); }
-    QDateTime now() const { return m_now; }
-    void advanceMs(qint64 ms) { m_now = m_now.addMSecs(ms); }
+    void setNow(const QDateTime& utc);
+    void setNow(TimePoint time) { m_now = time; }
+    QDateTime nowDateTime() const;
+    void advanceMs(qint64 ms) { m_now += std::chrono::milliseconds(ms); }
 
     bool refuseSet = false;
-    QList<SYSTEMTIME> setCalls; // every attempt, refused or not
+    QList<TimePoint> setCalls; // every attempt, refused or not
 
 private:
-    QDateTime m_now;
+    TimePoint m_now;
 };
 
 } // namespace ostrelle

@@ -1,5 +1,7 @@
 #include "platform/fakes/memorysettingsbackend.h"
 
+#include <QSet>
+
 namespace ostrelle {
 
 QString MemorySettingsBackend::fullKey(const QString& application, const QString& section, const QString& key)
@@ -16,6 +18,17 @@ QString MemorySettingsBackend::get(const QString& application, const QString& se
     if (const auto staged = m_staged.constFind(k); staged != m_staged.constEnd())
         return *staged;
     return m_stored.value(k, defaultText);
+}
+
+QStringList MemorySettingsBackend::keys(const QString& application, const QString& section)
+{
+    const QString prefix = fullKey(application, section, QString());
+    QSet<QString> names;
+    for (const QMap<QString, QString>* map : {&m_stored, &m_staged}) {
+        for (auto it = map->lowerBound(prefix); it != map->cend() && it.key().startsWith(prefix); ++it)
+            names.insert(it.key().mid(prefix.size()));
+    }
+    return names.values();
 }
 
 void MemorySettingsBackend::save(const QString& application, const QString& section, const QString& key,

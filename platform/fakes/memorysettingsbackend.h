@@ -15,6 +15,7 @@ class MemorySettingsBackend final : public SettingsBackend
 public:
     QString get(const QString& application, const QString& section, const QString& key,
                 const QString& defaultText) override;
+    QStringList keys(const QString& application, const QString& section) override;
     void save(const QString& application, const QString& section, const QString& key,
               const QString& text) override;
     [[nodiscard]] bool commit(QString* whyNot) override;

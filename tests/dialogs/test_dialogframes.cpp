@@ -1,13 +1,14 @@
-#include "app/form1.h"
-#include "tests/dialogs/monitorrig.h"
+#include "tests/support/windowrig.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSlider>
 
 using namespace ostrelle;
+using namespace ostrelle::test;
 
 class TestDialogFrames : public QObject
 {
@@ -33,8 +34,8 @@ private slots:
         const QString opener = steps.section(" > ", -2, -2);
         const QString tabOrder = steps.section(" > ", -1);
         // The stored settings give the options' labels texts wider than any slider position shows.
-        Fakes fakes({"RefTimeHighlight= 100", "StratumHighlight=-10"});
-        Form1 main(fakes.clock, fakes.backend, fakes.channel, fakes.messages);
+        Fakes fakes({"NtpPoll= 3590", "RefTimeHighlight= 3590"});
+        MainWindow main(fakes.clock, fakes.backend, fakes.channel, fakes.messages);
         main.show();
         if (!opener.isEmpty())
             click(&main, opener);
@@ -87,6 +88,8 @@ private slots:
             return;
 
         // Its own buttons hide it and the next opening shows it again; the title bar destroys it.
+        if (auto* combo = window->findChild<QComboBox*>())
+            combo->setEditText(QStringLiteral("a.example"));
         for (QWidget* button : window->findChildren<QWidget*>(QRegularExpression("^Command"))) {
             click(&main, opener);
             QTest::mouseClick(button, Qt::LeftButton);

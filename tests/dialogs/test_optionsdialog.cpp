@@ -1,5 +1,5 @@
 #include "dialogs/optionsdialog.h"
-#include "tests/dialogs/monitorrig.h"
+#include "tests/support/windowrig.h"
 
 #include <QCheckBox>
 #include <QKeySequence>
@@ -7,6 +7,7 @@
 #include <QSlider>
 
 using namespace ostrelle;
+using namespace ostrelle::test;
 
 namespace {
 
@@ -41,8 +42,8 @@ class TestOptionsDialog : public QObject
     Q_OBJECT
 
 private slots:
-    // Expected texts read "what the dialog shows => what OK stores for SysTimeAdj, NtpPoll,
-    // RefTimeHighlight and StratumHighlight".
+    // Expected texts read "what the dialog shows => what OK stores for the adjustment, the poll
+    // interval, the reference age limit and the stratum limit".
     void shouldStoreWhatItShowsOnlyOnOk_data()
     {
         QTest::addColumn<QStringList>("stored");
@@ -57,14 +58,14 @@ private slots:
             << QStringList{"NtpPoll= 90", "RefTimeHighlight= 150"} << QString()
             << "[ ]| 1.5 mins|2| 2.5 mins|2| 15|15 => 0| 120| 120| 15";
         QTest::newRow("two decimals at most, no trailing zero")
-            << QStringList{"NtpPoll= 100", "RefTimeHighlight= 66"} << QString()
-            << "[ ]| 1.67 mins|2| 1.1 mins|2| 15|15 => 0| 120| 120| 15";
-        QTest::newRow("30 s and others below the ranges clamp to the bottom, negatives without blank")
+            << QStringList{"NtpPoll= 100", "RefTimeHighlight= 3590"} << QString()
+            << "[ ]| 1.67 mins|2| 59.83 mins|60| 15|15 => 0| 120| 3600| 15";
+        QTest::newRow("below the ranges: loaded as the bottom")
             << QStringList{"NtpPoll= 30", "RefTimeHighlight=-90", "StratumHighlight=-3"} << QString()
-            << "[ ]| 0.5 mins|1|-1.5 mins|2|-3|0 => 0| 60| 120| 0";
-        QTest::newRow("above the ranges clamp to the top, clock adjustment 2 is off")
+            << "[ ]| 1 mins|1| 2 mins|2| 0|0 => 0| 60| 120| 0";
+        QTest::newRow("above the ranges: loaded as the top, clock adjustment 2 is off")
             << QStringList{"SysTimeAdj= 2", "NtpPoll= 7200", "RefTimeHighlight= 4000", "StratumHighlight= 20"}
-            << QString() << "[ ]| 120 mins|60| 66.67 mins|60| 20|15 => 0| 3600| 3600| 15";
+            << QString() << "[ ]| 60 mins|60| 60 mins|60| 15|15 => 0| 3600| 3600| 15";
         QTest::newRow("Slider1 page up: a large step of 5")
             << QStringList{} << QStringLiteral("Slider1 PgUp")
             << "[ ]| 6 mins|6| 10 mins|10| 15|15 => 0| 360| 600| 15";
@@ -83,19 +84,19 @@ private slots:
     {
         QFETCH(QStringList, stored);
         QFETCH(QString, actions);
-        MonitorRig rig(stored << "NtpServerCnt= 2"
-                              << "NtpServer0001=a.example"
-                              << "NtpServer0002=b.example");
-        const Settings before = rig.monitor.settings();
-        auto* dialog = new Form4(rig.monitor, &rig.owner);
-        dialog->show();
+        WindowRig rig(stored << "NtpServerCnt= 2"
+                             << "NtpServer0001=a.example"
+                             << "NtpServer0002=b.example");
+        const Settings before = rig.monitor().settings();
+        click(&rig.window, "CommandOptions");
+        auto* dialog = control<OptionsDialog>(&rig.window, "Form4");
         act(dialog, actions);
         const QString shows = shown(dialog);
 
         click(dialog, "Command2");
-        QVERIFY(rig.monitor.settings() == before && rig.nothingSaved());
-        QCOMPARE(rig.monitor.cycle().PollCountdown(), MonitorRig::RestingCountdown);
-        dialog->show();
+        QVERIFY(rig.monitor().settings() == before && rig.nothingSaved());
+        QVERIFY(!rig.pollsAtNextTick());
+        click(&rig.window, "CommandOptions");
         QCOMPARE(shown(dialog), shows);
 
         click(dialog, "Command1");
@@ -104,7 +105,8 @@ private slots:
             texts << rig.storedText(key);
         QTEST(shows + " =>" + texts.join('|'), "expected");
         QCOMPARE(rig.storedNames(), (QStringList{"a.example", "b.example"}));
-        QCOMPARE(rig.monitor.cycle().PollCountdown(), 0);
+        QVERIFY(rig.pollsAtNextTick());
+        QVERIFY(rig.monitor().cycle().settings() == rig.monitor().settings());
     }
 };
 

@@ -1,28 +1,19 @@
 #include "app/monitor.h"
-#include "ntp/ntpreply.h"
 #include "platform/fakes/memorysettingsbackend.h"
 #include "platform/fakes/scriptedmessagedialog.h"
 #include "platform/nativeudpchannel.h"
-#include "platform/systemclock.h"
+#include "tests/support/localpeers.h"
 #include "tests/support/ntpresponder.h"
+#include "tests/support/readonlyclock.h"
 
-#include <QFile>
 #include <QLocale>
-#include <QNetworkDatagram>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
 #include <chrono>
 #include <optional>
 #include <vector>
-
-#include <csignal>
-#include <sys/prctl.h>
-#include <unistd.h>
 
 using namespace ostrelle;
 
@@ -34,98 +25,16 @@ constexpr int Stratum = 7;
 constexpr double FewMilliseconds = 0.010;
 constexpr double OneMillisecond = 0.001;
 
-// Where Debian puts them: folders an ordinary user's PATH often lacks.
-const QString ChronydPath = QStandardPaths::findExecutable("chronyd", {"/usr/sbin", "/sbin"});
-const QString NtpdatePath = QStandardPaths::findExecutable("ntpdate", {"/usr/sbin", "/sbin"});
-
-// The machine's clock for reading only: these tests must never set it, and an attempt fails them.
-struct ReadOnlyClock final : Clock
-{
-    SYSTEMTIME utcNow() const override { return SystemClock().utcNow(); }
-    bool setUtc(const SYSTEMTIME&) override
-    {
-        return QTest::qVerify(false, "setUtc", "the program tried to set the clock", __FILE__, __LINE__);
-    }
-};
-
-// A chronyd of this test's own, serving its local clock at Stratum on one loopback address and
-// port, with its configuration, pid and drift files in a temporary folder and no say over the
-// system clock (-x).
-class Chronyd
-{
-public:
-    enum Start { Ready, PortTaken, Failed };
-
-    ~Chronyd()
-    {
-        // Stopped by its PID, whatever way the test ends; SIGKILL (to the same PID) should it linger.
-        const auto pid = static_cast<pid_t>(m_process.processId());
-        if (pid > 0 && ::kill(pid, SIGTERM) == 0 && !m_process.waitForFinished(WaitMs))
-            m_process.kill();
-    }
-
-    Start start(const QString& address, quint16 port)
-    {
-        // No server, pool or refclock: it asks nobody. Neither chronyc's UDP port nor its socket in /run.
-        const QString config =
-            QString("bindaddress %1\nport %2\nallow 127.0.0.0/8\nlocal stratum %3\ncmdport 0\n"
-                    "bindcmdaddress /\npidfile %4/pid\ndriftfile %4/drift\n")
-                .arg(address, QString::number(port), QString::number(Stratum), m_dir.path());
-        QFile file(m_dir.filePath("chrony.conf"));
-        if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0 || !file.flush())
-            return Failed;
-        // -d: in the foreground, logging to our pipe. As root it would switch to its own user, who
-        // cannot enter a folder only root may; as anyone else it refuses to start without -U.
-        const QStringList user = ::geteuid() == 0 ? QStringList{"-u", "root"} : QStringList{"-U"};
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        // Should this test die without unwinding, chronyd goes with it.
-        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        m_process.start(ChronydPath, QStringList{"-x", "-d", "-4", "-f", file.fileName()} + user);
-        // Ready once it answers a request of the program's own making; a few moments at most.
-        for (int attempt = 0; attempt < 25 && m_process.waitForStarted(WaitMs); ++attempt) {
-            double sent = 0.0;
-            const NtpPacketBytes request = BuildNtpRequest(SystemClock(), sent);
-            QUdpSocket probe;
-            probe.writeDatagram(reinterpret_cast<const char*>(request.data()), request.size(),
-                                QHostAddress(address), port);
-            if (probe.waitForReadyRead(200) &&
-                ParseNtpReply(probe.receiveDatagram().data(), request).accepted())
-                return Ready;
-            if (m_process.waitForFinished(200))
-                break;
-        }
-        log += QString::fromLocal8Bit(m_process.readAll());
-        // What chronyd logs before it gives up when another socket holds its address and port.
-        return log.contains("Could not open NTP socket") ? PortTaken : Failed;
-    }
-
-    QString log;
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
-};
-
-// ntpdate's offset (seconds, positive when the local clock is behind) and its bound on the error of
-// it; an endless bound when it gave no reading.
-struct Reading
-{
-    double offset;
-    double distance;
-};
-
-Reading readNtpdate(const QString& address)
+// ntpdate's reading of the shortest error bound, or an endless bound when it gave none.
+NtpdateReading readNtpdate(const QString& address)
 {
     QProcess process;
     QSignalSpy finished(&process, &QProcess::finished);
     // Never without -q: as root, ntpdate would otherwise step the machine's clock. Waited for in an
     // event loop, so that a responder in this process stamps its reply when the request arrives.
-    process.start(NtpdatePath, {"-q", address});
+    process.start(NtpdateExecutable(), {"-q", address});
     finished.wait(WaitMs);
-    // "2026-01-02 03:04:05.123456 (+0000) +0.000025 +/- 0.000057 127.0.0.1 s7 no-leap"
-    static const QRegularExpression line(R"(([+-]\d+\.\d+) \+/- (\d+\.\d+))");
-    const QRegularExpressionMatch match = line.match(QString::fromLocal8Bit(process.readAllStandardOutput()));
-    return {match.captured(1).toDouble(), match.hasMatch() ? match.captured(2).toDouble() : qInf()};
+    return ParseNtpdateOutput(process.readAllStandardOutput()).value_or(NtpdateReading{0.0, qInf()});
 }
 
 // The program without its window: the real start-up, poll cycle, socket and clock (read only), the
@@ -134,25 +43,28 @@ struct LiveProgram
 {
     LiveProgram(const QString& address, quint16 port) : channel(port, 0)
     {
-        monitor.Form_Load();
-        monitor.AddServer_OK(address);
+        monitor.start();
+        monitor.addServer(address);
+        QObject::connect(&monitor.cycle(), &PollCycle::serverPolled,
+                         [this](const PollStep& step) { last = step; });
     }
 
     // One pass, its first step taken by a tick as the window's timer would; false when it did not end.
     [[nodiscard]] bool pass()
     {
         QSignalSpy ended(&monitor.cycle(), &PollCycle::labelsChanged);
-        monitor.cycle().setPollCountdown(0);
-        monitor.cycle().TimerTimeout_Timer();
+        monitor.cycle().pollSoon();
+        monitor.cycle().tick();
         return ended.wait(WaitMs);
     }
-    QString cell(int col) { return monitor.table().TextMatrix(1, col); }
+    QString cell(ServerColumn col) { return ServerCellText(monitor.servers().record(0), col); }
 
     MemorySettingsBackend backend;
     NativeUdpChannel channel;
     ReadOnlyClock clock;
     ScriptedMessageDialog messages;
     Monitor monitor{clock, backend, channel, messages};
+    PollStep last; // the latest finished step
 };
 
 } // namespace
@@ -179,22 +91,25 @@ private slots:
         QFETCH(bool, useChronyd);
         QFETCH(bool, askNtpdate);
         QFETCH(double, trueOffset);
-        if (useChronyd && ChronydPath.isEmpty())
+        if (useChronyd && LocalChronyd::executable().isEmpty())
             QSKIP("chronyd is not installed (Debian package chrony)");
-        if (askNtpdate && NtpdatePath.isEmpty())
+        if (askNtpdate && NtpdateExecutable().isEmpty())
             QSKIP("ntpdate is not installed (Debian package ntpsec-ntpdate)");
         // The first loopback address where the port is free is taken, so that an NTP server already
         // on 127.0.0.1:123 (or this test in another build) is no obstacle.
         const quint16 port = askNtpdate ? 123 : NtpResponder().port(); // one free a moment ago
         QString address;
-        Chronyd chronyd;
+        LocalChronyd chronyd;
         std::optional<NtpResponder> responder;
         for (const QString& candidate : QString("127.0.0.1 127.12.3.1 127.12.3.2 127.12.3.3").split(' ')) {
             if (useChronyd) {
-                const Chronyd::Start started = chronyd.start(candidate, port);
-                if (started == Chronyd::PortTaken)
-                    continue;
-                QVERIFY2(started == Chronyd::Ready, qPrintable(chronyd.log));
+                QString why;
+                if (!chronyd.start(candidate, port, Stratum, &why)) {
+                    // What chronyd logs before it gives up when another socket holds its address and port.
+                    if (why.contains("Could not open NTP socket"))
+                        continue;
+                    QFAIL(qPrintable(why));
+                }
             } else if (!responder.emplace(QHostAddress(candidate), port).isListening()) {
                 continue;
             }
@@ -221,33 +136,34 @@ private slots:
         // Without ntpdate, the true offset stands in for its reading.
         LiveProgram program(address, port);
         std::vector<double> offsets, roundTrips;
-        std::vector<Reading> peer;
-        const auto best = [&] { return std::ranges::min(peer, {}, &Reading::distance); };
-        while (offsets.size() < 7 || (offsets.size() < 21 && best().distance > OneMillisecond / 2)) {
+        std::vector<NtpdateReading> peer;
+        const auto best = [&] { return std::ranges::min(peer, {}, &NtpdateReading::errorBound); };
+        while (offsets.size() < 7 || (offsets.size() < 21 && best().errorBound > OneMillisecond / 2)) {
             QVERIFY(program.pass());
-            QCOMPARE(program.cell(ServerTable::ColStatus), "OK");
-            QCOMPARE(program.cell(ServerTable::ColVersion), "4");
-            QCOMPARE(program.cell(ServerTable::ColStratum), QString::number(Stratum));
-            for (int col = 0; col < ServerTable::ColumnCount; ++col)
-                QCOMPARE(program.monitor.table().cellColour(1, col), ServerTable::ColourNormal);
-            // The pass offered the server as the clock source, with the exact offset of this reply.
-            QCOMPARE(program.monitor.cycle().BestServer(), address);
-            offsets.push_back(program.monitor.cycle().BestOffset());
-            QCOMPARE(SecondsText(offsets.back()), program.cell(ServerTable::ColOffset));
-            roundTrips.push_back(QLocale().toDouble(program.cell(ServerTable::ColRoundTrip)));
-            peer.push_back(askNtpdate ? readNtpdate(address) : Reading{trueOffset, 0.0});
+            QCOMPARE(program.cell(ServerColumn::Status), "OK");
+            QCOMPARE(program.cell(ServerColumn::Version), "4");
+            QCOMPARE(program.cell(ServerColumn::Stratum), QString::number(Stratum));
+            QVERIFY(!program.monitor.servers().record(0).unhealthy());
+            // The step offered the server as the clock source, with the exact offset of this reply.
+            QVERIFY(program.last.answered && program.last.reading.usableAsSource);
+            QCOMPARE(program.last.server, address);
+            offsets.push_back(program.last.reading.offsetSeconds);
+            QCOMPARE(SecondsText(offsets.back()), program.cell(ServerColumn::Offset));
+            roundTrips.push_back(QLocale().toDouble(program.cell(ServerColumn::RoundTrip)));
+            peer.push_back(askNtpdate ? readNtpdate(address) : NtpdateReading{trueOffset, 0.0});
         }
         std::ranges::sort(offsets);
         std::ranges::sort(roundTrips);
         const double offset = offsets[offsets.size() / 2], roundTrip = roundTrips[roundTrips.size() / 2];
         const QString figures = QString::asprintf("program %.6f (round trip %.3f), ntpdate %.6f +/- %.6f",
-                                                  offset, roundTrip, best().offset, best().distance);
+                                                  offset, roundTrip, best().offset, best().errorBound);
         QVERIFY2(roundTrip <= FewMilliseconds && qAbs(offset - trueOffset) <= OneMillisecond,
                  qPrintable(figures));
-        QVERIFY2(best().distance <= OneMillisecond && qAbs(offset - best().offset) <= OneMillisecond,
+        QVERIFY2(best().errorBound <= OneMillisecond && qAbs(offset - best().offset) <= OneMillisecond,
                  qPrintable(figures));
-        // Nothing set the clock (ReadOnlyClock would have failed the test) or asked the operator anything.
-        QCOMPARE(program.monitor.cycle().LabelSync(), "None");
+        // Nothing tried to set the clock or asked the operator anything.
+        QCOMPARE(program.clock.setAttempts, 0);
+        QCOMPARE(program.monitor.cycle().synchronisedToText(), "None");
         QVERIFY(program.messages.shown.isEmpty());
     }
 };

@@ -3,8 +3,7 @@
 #include "platform/fakes/fakeudpchannel.h"
 #include "platform/fakes/scriptedmessagedialog.h"
 #include "serverreply.h"
-#include "servers/servertable.h"
-#include "servers/settingsstore.h"
+#include "servers/serverlistmodel.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -16,8 +15,8 @@ using namespace ostrelle::test;
 
 namespace {
 
-constexpr int Red = ServerTable::ColourRed;
-constexpr int Normal = ServerTable::ColourNormal;
+constexpr bool Red = true;
+constexpr bool Normal = false;
 
 // How a server answers: its clock is offset ahead of ours; the reply reaches us 20 ms after it is
 // built, at the middle of the path.
@@ -36,37 +35,34 @@ Answer at(double offset, int stratum = 1)
     return Answer{.offset = offset, .stratum = stratum};
 }
 
-// The poll cycle over a table of servers, with every seam faked; the clock starts at
-// 2006-03-10 15:13:22.400 UTC.
+// The poll cycle over a list of servers, with every seam faked; the clock starts at
+// 2006-03-10 15:13:22.400 UTC. Rows are numbered from 1 here, as the operator counts them.
 struct Rig
 {
     explicit Rig(const QStringList& servers)
-        : clock(QDateTime(QDate(2006, 3, 10), QTime(15, 13, 22, 400), Qt::UTC))
+        : clock(QDateTime(QDate(2006, 3, 10), QTime(15, 13, 22, 400), QTimeZone::utc()))
     {
-        for (const QString& server : servers)
-            table.AddServerRow(server);
+        model.addServers(servers);
     }
 
-    // As the main window's start-up does it.
     void start()
     {
-        cycle.setBestStratum(-1);
-        cycle.setPollCountdown(0);
-        cycle.TimerTimeout_Timer();
+        cycle.setSettings(settings);
+        cycle.start();
     }
 
     void tick(int ticks = 1)
     {
         for (int i = 0; i < ticks; ++i) {
             clock.advanceMs(1000);
-            cycle.TimerTimeout_Timer();
+            cycle.tick();
         }
     }
 
     // The server's answer to the request last sent, as it will be when it arrives.
     QByteArray replyToLast(const Answer& a) const
     {
-        const double T1 = cycle.RequestSendTime();
+        const double T1 = cycle.requestSendTime();
         const double T2 = T1 + (NowNtpSeconds(clock) + 0.020 - T1) / 2.0 + a.offset;
         const Timestamp originate =
             a.staleOriginate ? SecondsToNtpTimestamp(T1 - 64.0) : transmitOf(channel.sent.last().datagram);
@@ -82,25 +78,27 @@ struct Rig
         channel.deliver(reply);
     }
     void answer(const Answer& a = {}) { deliver(replyToLast(a)); }
+    void remove(int row) { model.removeServer(row - 1); }
 
-    QString cell(int row, int col) const { return table.TextMatrix(row, col); }
-    QString status(int row) const { return cell(row, ServerTable::ColStatus); }
-    QStringList column(int col) const
+    QString cell(int row, ServerColumn col) const { return ServerCellText(model.record(row - 1), col); }
+    QString status(int row) const { return cell(row, ServerColumn::Status); }
+    QStringList column(ServerColumn col) const
     {
         QStringList cells;
-        for (int row = 1; row < table.Rows(); ++row)
+        for (int row = 1; row <= model.rowCount(); ++row)
             cells << cell(row, col);
         return cells;
     }
-    // The cycle colours whole rows; one cell tells the row's colour.
-    int colour(int row) const { return table.cellColour(row, ServerTable::ColOffset); }
+    bool colour(int row) const { return model.record(row - 1).unhealthy(); }
+    // 1-based like the rest of the rig; 0 while resting.
+    int pollRow() const { return cycle.pollRow() + 1; }
 
-    ServerTable table;
+    ServerListModel model;
     Settings settings;
     FakeUdpChannel channel;
     FakeClock clock;
     ScriptedMessageDialog messages;
-    PollCycle cycle{table, settings, channel, clock, messages};
+    PollCycle cycle{model, channel, clock, messages};
 };
 
 } // namespace
@@ -117,11 +115,11 @@ private slots:
         Rig rig({});
         rig.start();
         rig.tick(59);
-        QCOMPARE(rig.cycle.PollCountdown(), 1);
+        QCOMPARE(rig.cycle.countdown(), 1);
         rig.tick();
-        QCOMPARE(rig.cycle.PollCountdown(), 60);
+        QCOMPARE(rig.cycle.countdown(), 60);
         QVERIFY(rig.channel.connectedHosts.isEmpty());
-        QCOMPARE(rig.cycle.LabelPoll(), "-");
+        QCOMPARE(rig.cycle.lastPollText(), "-");
     }
 
     void shouldPollEachServerInTurnThenRestForNtpPoll_data()
@@ -133,7 +131,7 @@ private slots:
         QTest::newRow("three servers")
             << QStringList{"ntp1.example", "192.0.2.7", "2001:db8::123"} << 60 << 60;
         QTest::newRow("a single server, blanks kept") << QStringList{" ntp1.example "} << 60 << 60;
-        QTest::newRow("interval of zero") << QStringList{"ntp1.example"} << 0 << 1;
+        QTest::newRow("ninety seconds") << QStringList{"ntp1.example"} << 90 << 90;
     }
 
     void shouldPollEachServerInTurnThenRestForNtpPoll()
@@ -142,8 +140,7 @@ private slots:
         QFETCH(int, ntpPoll);
         QFETCH(int, ticksToNextPass);
         Rig rig(servers);
-        rig.settings.NtpPoll = ntpPoll;
-        rig.table.setRow(1); // the operator's choice, which the cells written below never move
+        rig.settings.pollIntervalSeconds = ntpPoll;
         QSignalSpy labels(&rig.cycle, &PollCycle::labelsChanged);
         rig.start();
 
@@ -153,15 +150,14 @@ private slots:
             rig.clock.advanceMs(180);
             rig.answer(at(0.125));
         }
-        QCOMPARE(rig.column(ServerTable::ColStatus), QStringList(servers.size(), "OK"));
+        QCOMPARE(rig.column(ServerColumn::Status), QStringList(servers.size(), "OK"));
         const QStringList row1 = {servers.first(),       "OK",    "4",    "1", "GPS",
                                   "10/03/2006 15:12:19", "0.200", "0.125"};
-        for (int col = 0; col < ServerTable::ColumnCount; ++col)
-            QCOMPARE(rig.cell(1, col), row1.at(col));
+        for (int col = 0; col < int(ServerColumn::Count); ++col)
+            QCOMPARE(rig.cell(1, ServerColumn(col)), row1.at(col));
         // 15:13:22.4 plus 200 ms per server, to the nearest second.
-        QCOMPARE(rig.cycle.LabelPoll(), "10/03/2006 15:13:23");
+        QCOMPARE(rig.cycle.lastPollText(), "10/03/2006 15:13:23");
         QCOMPARE(labels.count(), 1);
-        QCOMPARE(rig.table.Row(), 1);
 
         rig.tick(ticksToNextPass - 1);
         QCOMPARE(rig.channel.sent.size(), servers.size());
@@ -192,7 +188,7 @@ private slots:
         rig.start();
         rig.tick(resetAfter > 0 ? resetAfter : PollCycle::TicksToAnswer - 1);
         if (resetAfter > 0)
-            rig.cycle.setPollCountdown(0);
+            rig.cycle.pollSoon();
         QCOMPARE(rig.status(1), "Polling");
 
         rig.channel.readiness = FakeUdpChannel::Readiness::AtOnce;
@@ -220,7 +216,7 @@ private slots:
         rig.channel.becomeReady();
         emit rig.channel.ready(); // a second ready must not send a second request
         rig.answer();
-        QCOMPARE(rig.cell(1, ServerTable::ColRoundTrip), "0.020");
+        QCOMPARE(rig.cell(1, ServerColumn::RoundTrip), "0.020");
         emit rig.channel.ready(); // resting: nothing to send
         QCOMPARE(rig.channel.sent.size(), 1);
     }
@@ -233,13 +229,20 @@ private slots:
         QTest::addColumn<QString>("statusOfB"); // empty: the datagram is dropped and b keeps waiting
         for (const char* kind : {"empty", "47 octets", "random octets", "stale originate", "our own request"})
             QTest::newRow(kind) << kind << "";
-        QTest::newRow("second answer") << "second answer" << "OK";
-        QTest::newRow("answer after time-out") << "answer after time-out" << "Timedout";
-        QTest::newRow("1500 octets") << "1500 octets" << "OK";
-        QTest::newRow("kiss-o'-death DENY") << "DENY" << "NO SYNC";
-        QTest::newRow("LI 3") << "LI 3" << "NO SYNC";
-        QTest::newRow("zero timestamps") << "zero timestamps" << "OK";
-        QTest::newRow("no reference time") << "no reference time" << "OK";
+        QTest::newRow("second answer") << "second answer"
+                                       << "OK";
+        QTest::newRow("answer after time-out") << "answer after time-out"
+                                               << "Timedout";
+        QTest::newRow("1500 octets") << "1500 octets"
+                                     << "OK";
+        QTest::newRow("kiss-o'-death DENY") << "DENY"
+                                            << "NO SYNC";
+        QTest::newRow("LI 3") << "LI 3"
+                              << "NO SYNC";
+        QTest::newRow("zero timestamps") << "zero timestamps"
+                                         << "OK";
+        QTest::newRow("no reference time") << "no reference time"
+                                           << "OK";
     }
 
     void shouldSurviveBadDatagrams()
@@ -247,13 +250,15 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, statusOfB);
         Rig rig({"a.example", "b.example", "c.example"});
-        rig.settings.SysTimeAdj = 1;
+        rig.settings.adjustClock = true;
         rig.start();
         rig.answer(at(0.25));
         const QByteArray request = rig.channel.sent.last().datagram;
         QByteArray bad = rig.replyToLast({.offset = 1000.0, .leap = kind == "LI 3" ? 3 : 0});
         const auto kiss = [&](int stratum, int leap) {
-            return encode({.leap = leap, .stratum = stratum, .referenceId = {'D', 'E', 'N', 'Y'},
+            return encode({.leap = leap,
+                           .stratum = stratum,
+                           .referenceId = {'D', 'E', 'N', 'Y'},
                            .originate = transmitOf(request)});
         };
         if (kind == "empty" || kind == "47 octets")
@@ -276,94 +281,104 @@ private slots:
             bad.replace(16, 8, QByteArray(8, '\0'));
         const auto rowTexts = [&](int row) {
             QStringList texts;
-            for (int col = 0; col < ServerTable::ColumnCount; ++col)
-                texts << rig.cell(row, col) + QString::number(rig.table.cellColour(row, col));
+            for (int col = 0; col < int(ServerColumn::Count); ++col)
+                texts << rig.cell(row, ServerColumn(col));
+            texts << QString::number(rig.colour(row));
             return texts;
         };
         const QStringList a = rowTexts(1), b = rowTexts(2);
         QStringList c = rowTexts(3);
         rig.deliver(bad);
         QCOMPARE(rowTexts(1), a);
-        if (rig.cycle.PollRow() == 3)
-            c[ServerTable::ColStatus] = "Polling0"; // c is polled next, and only that may show
+        if (rig.pollRow() == 3)
+            c[int(ServerColumn::Status)] = "Polling"; // c is polled next, and only that may show
         QCOMPARE(rowTexts(3), c);
         if (statusOfB.isEmpty())
             QCOMPARE(rowTexts(2), b);
         else
             QCOMPARE(rig.status(2), statusOfB);
-        while (rig.cycle.PollRow() != 0)
+        while (rig.pollRow() != 0)
             rig.answer(at(0.25)); // the real answers still count
-        QCOMPARE(rig.cycle.LabelAdjust(), "0.250 secs");
-        QVERIFY(rig.clock.now() < QDateTime(QDate(2006, 3, 10), QTime(15, 14), Qt::UTC));
+        QCOMPARE(rig.cycle.lastAdjustmentText(), "0.250 secs");
+        QVERIFY(rig.clock.nowDateTime() < QDateTime(QDate(2006, 3, 10), QTime(15, 14), QTimeZone::utc()));
     }
 
     void shouldSetClockFromTheBestCandidateOnlyWhenAdjustmentIsOn_data()
     {
-        QTest::addColumn<int>("sysTimeAdj");
+        QTest::addColumn<bool>("adjustClock");
         QTest::addColumn<QString>("labelSync");
         QTest::addColumn<QString>("labelAdjust"); // before " secs"
         QTest::addColumn<int>("clockMs");         // the clock after the pass: 15:13:22 plus this
-        QTest::addColumn<int>("lastRowColour");
+        QTest::addColumn<bool>("lastRowColour");
         QTest::addColumn<Answers>("answers"); // from s1, s2
 
         // StratumHighlight 2. Each answer takes 20 ms from 15:13:22.400; the clock is set to the end of
         // pass plus the offset, floored to the millisecond.
         const auto row = &QTest::newRow;
         // clang-format off
-        row("adjustment off") << 0 << "None" << "None"  << 420 << Normal << Answers{at(.2502)};
-        row("flag 2")         << 2 << "None" << "None"  << 420 << Normal << Answers{at(.2502)};
-        row("clock behind")   << 1 << "s1"   << "0.250" << 670 << Normal << Answers{at(.2502)};
-        row("rounds to -0")   << 1 << "s1"   << "0.000" << 419 << Normal << Answers{at(-.0004)};
-        row("stratum 3")      << 1 << "s1"   << "0.250" << 670 << Red    << Answers{at(.25, 3)};
-        row("kiss-o'-death")  << 1 << "None" << "None"  << 420 << Red    << Answers{at(.25, 0)};
-        row("-0.020, 0.010")  << 1 << "s2"   << "0.010" << 450 << Normal << Answers{at(-.0202), at(.0102)};
-        row("0.010, -0.010")  << 1 << "s1"   << "0.010" << 450 << Normal << Answers{at(.0102), at(-.0102)};
-        row("stratum 2 next") << 1 << "s1"   << "0.500" << 940 << Normal << Answers{at(.5002), at(.001, 2)};
-        row("stratum 1 next") << 1 << "s2"   << "0.500" << 940 << Normal << Answers{at(.001, 2), at(.5002)};
-        row("LI 3 next")      << 1 << "s1"   << "0.500" << 940 << Red    << Answers{at(.5002), {.leap = 3}};
+        row("adjustment off") << false << "None" << "None"  << 420 << Normal << Answers{at(.2502)};
+        row("clock behind")   << true << "s1"   << "0.250" << 670 << Normal << Answers{at(.2502)};
+        row("rounds to -0")   << true << "s1"   << "0.000" << 419 << Normal << Answers{at(-.0004)};
+        row("stratum 3")      << true << "s1"   << "0.250" << 670 << Red    << Answers{at(.25, 3)};
+        row("kiss-o'-death")  << true << "None" << "None"  << 420 << Red    << Answers{at(.25, 0)};
+        row("-0.020, 0.010")  << true << "s2"   << "0.010" << 450 << Normal << Answers{at(-.0202), at(.0102)};
+        row("0.010, -0.010")  << true << "s1"   << "0.010" << 450 << Normal << Answers{at(.0102), at(-.0102)};
+        row("stratum 2 next") << true << "s1"   << "0.500" << 940 << Normal << Answers{at(.5002), at(.001, 2)};
+        row("stratum 1 next") << true << "s2"   << "0.500" << 940 << Normal << Answers{at(.001, 2), at(.5002)};
+        row("LI 3 next")      << true << "s1"   << "0.500" << 940 << Red    << Answers{at(.5002), {.leap = 3}};
         // clang-format on
     }
 
     void shouldSetClockFromTheBestCandidateOnlyWhenAdjustmentIsOn()
     {
-        QFETCH(int, sysTimeAdj);
+        QFETCH(bool, adjustClock);
         QFETCH(Answers, answers);
         QFETCH(QString, labelAdjust);
         QFETCH(int, clockMs);
         Rig rig(QStringList{"s1", "s2"}.first(answers.size()));
-        rig.settings.SysTimeAdj = static_cast<std::int16_t>(sysTimeAdj);
-        rig.settings.StratumHighlight = 2;
+        rig.settings.adjustClock = adjustClock;
+        rig.settings.stratumLimit = 2;
         rig.start();
         for (const Answer& answer : answers)
             rig.answer(answer);
-        QTEST(rig.cycle.LabelSync(), "labelSync");
-        QCOMPARE(rig.cycle.LabelAdjust(), labelAdjust == "None" ? labelAdjust : labelAdjust + " secs");
-        QCOMPARE(rig.clock.now().time(), QTime(15, 13, 22).addMSecs(clockMs));
+        QTEST(rig.cycle.synchronisedToText(), "labelSync");
+        QCOMPARE(rig.cycle.lastAdjustmentText(), labelAdjust == "None" ? labelAdjust : labelAdjust + " secs");
+        QCOMPARE(rig.clock.nowDateTime().time(), QTime(15, 13, 22).addMSecs(clockMs));
         QTEST(rig.colour(answers.size()), "lastRowColour");
     }
 
-    void shouldShowRefusedClockMessageOnlyAfterPassHasEnded()
+    void shouldShowOneRefusedClockMessageAtATimeAfterThePass()
     {
         Rig rig({"a.example"});
-        rig.settings.SysTimeAdj = 1;
+        rig.settings.adjustClock = true;
         rig.clock.refuseSet = true;
         rig.start();
-        int bestStratumWhileOpen = 0, countdownWhileOpen = 0;
+        QStringList labelsWhileOpen;
         rig.messages.whileOpen = [&] {
-            bestStratumWhileOpen = rig.cycle.BestStratum();
-            rig.tick();
-            countdownWhileOpen = rig.cycle.PollCountdown();
+            // Many passes while the operator leaves the message open: each is refused again.
+            for (int pass = 0; pass < 5; ++pass) {
+                rig.tick(60);
+                rig.answer(at(0.25));
+                QCoreApplication::processEvents();
+            }
+            labelsWhileOpen << rig.cycle.lastPollText() << rig.cycle.synchronisedToText();
         };
         rig.answer(at(0.25));
         QVERIFY(rig.messages.shown.isEmpty());
-        QCOMPARE(rig.cycle.LabelSync(), "None");
-        QCOMPARE(rig.cycle.LabelAdjust(), "None");
+        QCOMPARE(rig.cycle.synchronisedToText(), "None");
 
         QCoreApplication::processEvents();
         QCOMPARE(rig.messages.shown.size(), 1);
         QCOMPARE(rig.messages.shown.first().text, "Unable to set system time.");
-        QCOMPARE(bestStratumWhileOpen, -1);
-        QCOMPARE(countdownWhileOpen, 59);
+        QCOMPARE(rig.clock.setCalls.size(), 6);
+        QCOMPARE(labelsWhileOpen, QStringList({"10/03/2006 15:18:23", "None"}));
+
+        // Once closed, the next refusal may be shown again.
+        rig.messages.whileOpen = nullptr;
+        rig.tick(60);
+        rig.answer(at(0.25));
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.messages.shown.size(), 2);
     }
 
     void shouldKeepPollStateWithTheServerWhenARowIsRemoved_data()
@@ -388,69 +403,125 @@ private slots:
         rig.answer();
         const QByteArray answerForB = rig.replyToLast(at(0.25));
 
-        rig.table.RemoveItem(removedRow);
-        rig.cycle.serverRowRemoved(removedRow);
+        rig.remove(removedRow);
         rig.deliver(answerForB);
-        QTEST(rig.column(ServerTable::ColOffset), "offsets");
+        QTEST(rig.column(ServerColumn::Offset), "offsets");
         rig.tick(10);
-        QTEST(rig.column(ServerTable::ColStatus), "statuses");
+        QTEST(rig.column(ServerColumn::Status), "statuses");
     }
 
     void shouldForgetCandidateWhenItsServerIsRemoved()
     {
         Rig rig({"a.example", "b.example", "c.example"});
-        rig.settings.SysTimeAdj = 1;
+        rig.settings.adjustClock = true;
         rig.start();
         rig.answer(at(0.5, 2));
         rig.answer(at(0.25)); // b is the candidate, c is polled
 
-        rig.table.RemoveItem(1);
-        rig.cycle.serverRowRemoved(1);
-        rig.table.RemoveItem(1); // b, now in row 1
-        rig.cycle.serverRowRemoved(1);
+        rig.remove(1);
+        rig.remove(1); // b, now in row 1
         rig.answer(at(0.125, 3));
-        QCOMPARE(rig.cycle.LabelSync(), "c.example");
-        QCOMPARE(rig.cycle.LabelAdjust(), "0.125 secs");
+        QCOMPARE(rig.cycle.synchronisedToText(), "c.example");
+        QCOMPARE(rig.cycle.lastAdjustmentText(), "0.125 secs");
     }
 
     void shouldPollServerAddedAfterClearAllAsFreshServer()
     {
         Rig rig({"a.example", "b.example", "c.example"});
-        rig.settings.SysTimeAdj = 1;
+        rig.settings.adjustClock = true;
         rig.start();
         rig.answer(at(0.5));
         rig.answer(at(0.5)); // a is the candidate, c is polled
 
-        rig.table.RemoveAllRows(); // Clear All
-        rig.cycle.tableCleared();
+        rig.model.clear();
         QVERIFY(!rig.channel.isOpen);
-        rig.table.AddServerRow("fresh.example");
-        rig.cycle.setPollCountdown(0);
+        rig.model.addServer("fresh.example");
+        rig.cycle.pollSoon();
         rig.tick();
         QCOMPARE(rig.status(1), "Polling");
         QCOMPARE(rig.colour(1), Normal);
         rig.answer(at(0.125, 2));
-        QCOMPARE(rig.cycle.LabelSync(), "fresh.example");
-        QCOMPARE(rig.cycle.LabelAdjust(), "0.125 secs");
+        QCOMPARE(rig.cycle.synchronisedToText(), "fresh.example");
+        QCOMPARE(rig.cycle.lastAdjustmentText(), "0.125 secs");
     }
 
-    void shouldReportSocketErrorAfterHandlerReturnedThenAskToEnd()
+    void shouldFailOnlyTheRequestOnSocketErrorAndKeepPolling()
     {
-        Rig rig({"a.example"});
+        Rig rig({"a.example", "b.example"});
         rig.start();
-        QSignalSpy ended(&rig.cycle, &PollCycle::fatalErrorAcknowledged);
-        int endedWhileOpen = -1;
-        rig.messages.whileOpen = [&] { endedWhileOpen = ended.count(); };
+        int shownWhileOpen = -1;
+        rig.messages.whileOpen = [&] {
+            rig.channel.fail(QStringLiteral("Too many open files")); // a second failure meanwhile
+            QCoreApplication::processEvents();
+            shownWhileOpen = rig.messages.shown.size();
+        };
 
-        rig.channel.fail(QStringLiteral("Permission denied"));
-        QVERIFY(rig.messages.shown.isEmpty());
+        rig.channel.fail(QStringLiteral("Too many open files"));
+        QCOMPARE(rig.status(1), "Timedout");
+        QVERIFY(rig.model.record(0).problems.testFlag(ServerProblem::SocketError));
+        QVERIFY(rig.messages.shown.isEmpty()); // not from inside the channel's handler
         QCoreApplication::processEvents();
         QCOMPARE(rig.messages.shown.size(), 1);
         const ScriptedMessageDialog::Shown& shown = rig.messages.shown.first();
-        QCOMPARE(shown.text + " / " + shown.title, "Socket Error: Permission denied / Brevikon Ostrelle");
+        QCOMPARE(shown.text + " / " + shown.title, "Socket Error: Too many open files / Brevikon Ostrelle");
         QCOMPARE(shown.icon, MessageDialog::Icon::Critical);
-        QCOMPARE(endedWhileOpen, 0);
-        QCOMPARE(ended.count(), 1);
+        QCOMPARE(shownWhileOpen, 1);
+
+        // The next tick goes on with the next server, whose socket can be made again.
+        rig.tick();
+        QCOMPARE(rig.status(2), "Polling");
+        rig.answer();
+        QCOMPARE(rig.status(2), "OK");
+        QVERIFY(rig.messages.shown.size() <= 2);
+    }
+
+    void shouldNeverLookUpBlankOrOverlongNames()
+    {
+        Rig rig({"   ", QString(256, 'x'), "good.example"});
+        QSignalSpy steps(&rig.cycle, &PollCycle::serverPolled);
+        rig.start();
+        QCOMPARE(rig.channel.connectedHosts, QStringList{"good.example"});
+        QCOMPARE(rig.column(ServerColumn::Status), QStringList({"Timedout", "Timedout", "Polling"}));
+        QVERIFY(rig.model.record(1).problems.testFlag(ServerProblem::UnpollableName));
+        QCOMPARE(rig.cell(2, ServerColumn::Name), QString(252, 'x') + "...");
+        QCOMPARE(steps.size(), 2);
+    }
+
+    void shouldReportEachFinishedStep()
+    {
+        Rig rig({"a.example", "b.example"});
+        QSignalSpy steps(&rig.cycle, &PollCycle::serverPolled);
+        rig.start();
+        rig.answer(at(0.1234567));
+        rig.tick(PollCycle::TicksToAnswer);
+        QCOMPARE(steps.size(), 2);
+        const auto first = steps.at(0).at(0).value<PollStep>();
+        QCOMPARE(first.server, "a.example");
+        QVERIFY(first.answered);
+        QVERIFY(std::abs(first.reading.offsetSeconds - 0.1234567) < 1e-6);
+        QCOMPARE(first.polledAt, FakeClock().now() + std::chrono::milliseconds(275));
+        QVERIFY(!steps.at(1).at(0).value<PollStep>().answered);
+    }
+
+    void shouldChooseLowestStratumThenSmallestOffset_data()
+    {
+        QTest::addColumn<QList<SourceCandidate>>("candidates");
+        QTest::addColumn<int>("chosenRow"); // -1: none
+        const auto c = [](int row, int stratum, double offset) {
+            return SourceCandidate{row, {}, stratum, offset, 0.0};
+        };
+        QTest::newRow("none") << QList<SourceCandidate>{} << -1;
+        QTest::newRow("stratum first") << QList{c(0, 2, 0.001), c(1, 1, 0.5)} << 1;
+        QTest::newRow("smaller offset") << QList{c(0, 1, -0.02), c(1, 1, 0.01)} << 1;
+        QTest::newRow("tie keeps earlier") << QList{c(0, 1, 0.01), c(1, 1, -0.01)} << 0;
+    }
+
+    void shouldChooseLowestStratumThenSmallestOffset()
+    {
+        QFETCH(QList<SourceCandidate>, candidates);
+        QFETCH(int, chosenRow);
+        const auto chosen = PollCycle::chooseClockSource(candidates);
+        QCOMPARE(chosen ? chosen->row : -1, chosenRow);
     }
 };
 

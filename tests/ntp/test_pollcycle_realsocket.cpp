@@ -2,14 +2,13 @@
 #include "platform/fakes/fakeclock.h"
 #include "platform/fakes/scriptedmessagedialog.h"
 #include "platform/nativeudpchannel.h"
-#include "servers/servertable.h"
-#include "servers/settingsstore.h"
+#include "servers/serverlistmodel.h"
 #include "tests/support/ntpresponder.h"
 #include "timekeeping/ntptime.h"
 
 #include <QLocale>
-#include <QTest>
 #include <cerrno>
+#include <QTest>
 
 using namespace ostrelle;
 
@@ -29,17 +28,20 @@ struct Monitor
     void tick(int times)
     {
         for (int i = 0; i < times; ++i)
-            cycle.TimerTimeout_Timer();
+            cycle.tick();
     }
 
-    QString cell(int row, int col = ServerTable::ColStatus) const { return table.TextMatrix(row, col); }
+    // Rows from 1, as the operator counts them.
+    QString cell(int row, ServerColumn col = ServerColumn::Status) const
+    {
+        return servers.rowCount() >= row ? ServerCellText(servers.record(row - 1), col) : QString();
+    }
 
-    ServerTable table;
-    Settings settings;
+    ServerListModel servers;
     NativeUdpChannel channel;
     FakeClock clock;
     ScriptedMessageDialog messages;
-    PollCycle cycle{table, settings, channel, clock, messages};
+    PollCycle cycle{servers, channel, clock, messages};
 };
 
 } // namespace
@@ -57,13 +59,13 @@ private slots:
         QVERIFY2(responder.isListening(), qPrintable(responder.errorString()));
         responder.fields.offset = 0.25;
         Monitor monitor(responder);
-        monitor.table.AddServerRow(responder.address().toString());
+        monitor.servers.addServer(responder.address().toString());
         monitor.tick(1); // start-up: the first tick at once
         QTRY_COMPARE_WITH_TIMEOUT(monitor.cell(1), "OK", WaitMs);
 
         QStringList row;
-        for (int col = 0; col < ServerTable::ColumnCount; ++col)
-            row << monitor.cell(1, col);
+        for (int col = 0; col < int(ServerColumn::Count); ++col)
+            row << monitor.cell(1, ServerColumn(col));
         // The fake clock stands at 15:13:22.125; the server is 0.25 s ahead and synchronised 16 s ago.
         QCOMPARE(row.join('|'), "127.0.0.1|OK|4|1|GPS|10/03/2006 15:13:06|0.000|0.250");
     }
@@ -83,7 +85,7 @@ private slots:
         QVERIFY2(responder.isListening(), qPrintable(responder.errorString()));
         responder.silent = true;
         Monitor monitor(responder);
-        monitor.table.AddServerRow(server.isEmpty() ? responder.address().toString() : server);
+        monitor.servers.addServer(server.isEmpty() ? responder.address().toString() : server);
         monitor.tick(1); // start-up: the first tick at once
         QTRY_VERIFY_WITH_TIMEOUT(
             server.isEmpty() ? responder.requestCount() == 1 : !monitor.channel.isLookingUp(), WaitMs);
@@ -99,10 +101,11 @@ private slots:
         NtpResponder responder;
         QVERIFY2(responder.isListening(), qPrintable(responder.errorString()));
         Monitor monitor(responder);
-        monitor.table.AddServerRow(QStringLiteral("127.0.0.9")); // nothing listens: ICMP port unreachable
-        monitor.table.AddServerRow(responder.address().toString());
+        monitor.servers.addServer(QStringLiteral("127.0.0.9")); // nothing listens: ICMP port unreachable
+        monitor.servers.addServer(responder.address().toString());
         monitor.tick(1); // start-up: the first tick at once
-        QTRY_COMPARE_WITH_TIMEOUT(monitor.channel.lastIgnoredError(), ECONNREFUSED, WaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(monitor.channel.lastIgnoredError(), ECONNREFUSED,
+                                  WaitMs);
         monitor.tick(PollCycle::TicksToAnswer);
         QCOMPARE(monitor.cell(1), "Timedout");
 
@@ -123,11 +126,11 @@ private slots:
             const QByteArray forged = BuildNtpReply(request, intruder.fields, NowNtpSeconds(monitor.clock));
             QVERIFY(intruder.sendTo(forged, responder.lastPeerAddress(), responder.lastPeerPort()));
         });
-        monitor.table.AddServerRow(responder.address().toString());
+        monitor.servers.addServer(responder.address().toString());
         monitor.tick(1); // start-up: the first tick at once
 
         QTRY_COMPARE_WITH_TIMEOUT(monitor.cell(1), "OK", WaitMs);
-        QCOMPARE(monitor.cell(1, ServerTable::ColOffset), "0.500");
+        QCOMPARE(monitor.cell(1, ServerColumn::Offset), "0.500");
     }
 };
 

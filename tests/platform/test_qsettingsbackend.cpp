@@ -1,6 +1,5 @@
 #include "platform/fakes/scriptedmessagedialog.h"
 #include "platform/qsettingsbackend.h"
-#include "servers/servertable.h"
 #include "servers/settingsstore.h"
 
 #include <QDir>
@@ -16,22 +15,21 @@ namespace {
 // A start of the program on the store in a folder.
 struct Program
 {
-    explicit Program(const QString& directory) : backend(directory) { store.LoadSettings(settings, table); }
-    bool save() { return store.SaveSettings(settings, table); }
-    // The poll interval, then the server names.
-    QStringList state() const
+    explicit Program(const QString& directory) : backend(directory)
     {
-        QStringList state{QString::number(settings.NtpPoll)};
-        for (int row = 1; row < table.Rows(); ++row)
-            state << table.TextMatrix(row, ServerTable::ColServer);
-        return state;
+        const StoredState stored = store.loadSettings();
+        settings = stored.settings;
+        servers = stored.servers;
     }
+    bool save() { return store.saveSettings(settings, servers); }
+    // The poll interval, then the server names.
+    QStringList state() const { return QStringList{QString::number(settings.pollIntervalSeconds)} + servers; }
 
     QSettingsBackend backend;
     ScriptedMessageDialog messages;
     SettingsStore store{backend, messages};
     Settings settings;
-    ServerTable table;
+    QStringList servers;
 };
 
 // What a fresh program reads from a copy of the file: QSettings shares parsed files within the
@@ -83,7 +81,7 @@ private slots:
         Program program(dir.path());
         if (!loaded.isEmpty())
             QCOMPARE(program.state(), loaded);
-        program.table.AddServerRow(name);
+        program.servers.append(name);
         QVERIFY(program.save());
         QCOMPARE(reloaded(path), program.state());
     }
@@ -98,8 +96,8 @@ private slots:
         const QString why = "The settings could not be saved.\n\n" + QDir::toNativeSeparators(path) + ": ";
         QVERIFY(QFile(directory).open(QIODevice::WriteOnly)); // a file where the folder belongs
         Program program{QString()};
-        program.table.AddServerRow(QStringLiteral("alpha"));
-        program.settings.NtpPoll = 300;
+        program.servers.append(QStringLiteral("alpha"));
+        program.settings.pollIntervalSeconds = 300;
         QVERIFY(!program.save());
         QCOMPARE(program.messages.shown.value(0).text, why + "the folder cannot be created");
 
@@ -108,7 +106,7 @@ private slots:
         QCOMPARE(program.messages.shown.value(1).text, why + "a folder is in the way");
 
         QVERIFY(QDir(path).removeRecursively());
-        program.table.AddServerRow(QStringLiteral("bravo"));
+        program.servers.append(QStringLiteral("bravo"));
         QVERIFY(program.save());
         QCOMPARE(reloaded(path), QStringList({"300", "alpha", "bravo"}));
         QFile file(path);

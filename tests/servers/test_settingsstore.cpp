@@ -1,6 +1,5 @@
 #include "platform/fakes/memorysettingsbackend.h"
 #include "platform/fakes/scriptedmessagedialog.h"
-#include "servers/servertable.h"
 #include "servers/settingsstore.h"
 
 #include <QTest>
@@ -24,26 +23,30 @@ QStringList stored(const MemorySettingsBackend& backend, const QStringList& keys
 
 QString textOf(const Settings& s)
 {
-    return QString::asprintf("%d %d %d %d", s.SysTimeAdj, s.NtpPoll, s.RefTimeHighlight, s.StratumHighlight);
+    return QString::asprintf("%d %d %d %d", int(s.adjustClock), s.pollIntervalSeconds,
+                             s.referenceAgeLimitSeconds, s.stratumLimit);
 }
 
-// One start of the program on the store: LoadSettings into settings that are not the defaults.
+QString serverKey(int index)
+{
+    return QStringLiteral("NtpServer%1").arg(index, 4, 10, QLatin1Char('0'));
+}
+
+// One start of the program on the store.
 struct Program
 {
-    explicit Program(MemorySettingsBackend& b) : store(b, messages) { store.LoadSettings(settings, table); }
-    QStringList servers() const
+    explicit Program(MemorySettingsBackend& b) : store(b, messages)
     {
-        QStringList names;
-        for (int row = 1; row < table.Rows(); ++row)
-            names << table.TextMatrix(row, ServerTable::ColServer);
-        return names;
+        const StoredState state = store.loadSettings();
+        settings = state.settings;
+        servers = state.servers;
     }
-    bool save() { return store.SaveSettings(settings, table); }
+    bool save() { return store.saveSettings(settings, servers); }
 
     ScriptedMessageDialog messages;
     SettingsStore store;
-    Settings settings{1, 300, 1200, 3};
-    ServerTable table;
+    Settings settings;
+    QStringList servers;
 };
 
 } // namespace
@@ -53,67 +56,104 @@ class TestSettingsStore : public QObject
     Q_OBJECT
 
 private slots:
-    void shouldReadNumberThenRoundHalvesToEvenAndSaturate_data()
+    void shouldReadNumberThenRoundHalvesToEvenAndClamp_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("int16");
-        QTest::addColumn<int>("int32");
-        QTest::newRow("written form") << " 90" << 90 << 90;
-        QTest::newRow("exponent not read") << "1e3" << 1 << 1;
-        QTest::newRow("hex prefix not read") << "0x1F" << 0 << 0;
-        QTest::newRow("empty") << "" << 0 << 0;
-        QTest::newRow("non-ASCII digits") << "١٢" << 0 << 0;
-        QTest::newRow("2.5 down to even") << "2.5" << 2 << 2;
-        QTest::newRow("3.5 up to even") << "3.5" << 4 << 4;
-        QTest::newRow("-2.5 up to even") << "-2.5" << -2 << -2;
-        QTest::newRow("above a half") << "2.5001" << 3 << 3;
-        QTest::newRow("just past 16 bits") << "32768" << 32767 << 32768;
-        QTest::newRow("just past 32 bits") << "2147483648" << 32767 << 2147483647;
-        QTest::newRow("just below 32 bits") << "-2147483649" << -32768 << int(-2147483648);
-        QTest::newRow("four hundred nines") << QString(400, QLatin1Char('9')) << 32767 << 2147483647;
-        QTest::newRow("tiny fraction") << "0." + QString(400, QLatin1Char('0')) + "1" << 0 << 0;
+        QTest::addColumn<int>("read"); // within -1000 .. 1000
+        QTest::newRow("written form") << " 90" << 90;
+        QTest::newRow("exponent not read") << "1e3" << 1;
+        QTest::newRow("hex prefix not read") << "0x1F" << 0;
+        QTest::newRow("letters") << "sixty" << 0;
+        QTest::newRow("non-ASCII digits") << "١٢" << 0;
+        QTest::newRow("2.5 down to even") << "2.5" << 2;
+        QTest::newRow("-2.5 up to even") << "-2.5" << -2;
+        QTest::newRow("above a half") << "2.5001" << 3;
+        QTest::newRow("INT_MIN") << "-2147483648" << -1000;
+        QTest::newRow("INT_MAX") << "2147483647" << 1000;
+        QTest::newRow("four hundred nines") << QString(400, QLatin1Char('9')) << 1000;
+        QTest::newRow("tiny fraction") << "0." + QString(400, QLatin1Char('0')) + "1" << 0;
     }
-    void shouldReadNumberThenRoundHalvesToEvenAndSaturate()
+    void shouldReadNumberThenRoundHalvesToEvenAndClamp()
     {
         QFETCH(QString, text);
-        QFETCH(int, int16);
-        QFETCH(int, int32);
-        QCOMPARE(int(ReadInt16(text)), int16);
-        QCOMPARE(int(ReadInt32(text)), int32);
+        QTEST(ReadClamped(text, -1000, 1000), "read");
     }
 
-    void shouldLoadWhatIsStoredWithoutRangeChecks_data()
+    void shouldLoadEveryNumberIntoTheRangeOptionsCanShow_data()
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("settings"); // SysTimeAdj NtpPoll RefTimeHighlight StratumHighlight
-        QTest::addColumn<QStringList>("servers");
+        QTest::addColumn<QString>("settings"); // adjust, poll, reference age, stratum limit
         const QString defaults = QStringLiteral("0 60 600 15");
         // clang-format off
-        QTest::newRow("nothing stored: defaults")      << "Unknown"          << " 9"         << defaults             << QStringList();
-        QTest::newRow("poll of 90 seconds")            << "NtpPoll"          << " 90"        << "0 90 600 15"        << QStringList();
-        QTest::newRow("negative poll kept")            << "NtpPoll"          << "-5"         << "0 -5 600 15"        << QStringList();
-        QTest::newRow("adjustment flag of 7")          << "SysTimeAdj"       << " 7"         << "7 60 600 15"        << QStringList();
-        QTest::newRow("stratum beyond 16 bits")        << "StratumHighlight" << "40000"      << "0 60 600 32767"     << QStringList();
-        QTest::newRow("reference time beyond 32 bits") << "RefTimeHighlight" << "5000000000" << "0 60 2147483647 15" << QStringList();
-        QTest::newRow("keys above the count unread")   << "NtpServerCnt"     << " 1"         << defaults             << QStringList{"alpha"};
-        QTest::newRow("huge count stops at 32767")     << "NtpServerCnt"     << "99999999"   << defaults             << QStringList{"alpha", "last"};
+        QTest::newRow("nothing stored: defaults")  << "Unknown"          << " 9"          << defaults;
+        QTest::newRow("poll of 90 seconds kept")   << "NtpPoll"          << " 90"         << "0 90 600 15";
+        QTest::newRow("poll INT_MIN")              << "NtpPoll"          << "-2147483648" << "0 60 600 15";
+        QTest::newRow("poll INT_MAX")              << "NtpPoll"          << "2147483647"  << "0 3600 600 15";
+        QTest::newRow("poll of zero")              << "NtpPoll"          << " 0"          << "0 60 600 15";
+        QTest::newRow("poll in letters")           << "NtpPoll"          << "often"       << "0 60 600 15";
+        QTest::newRow("reference age INT_MIN")     << "RefTimeHighlight" << "-2147483648" << "0 60 120 15";
+        QTest::newRow("reference age beyond")      << "RefTimeHighlight" << "5000000000"  << "0 60 3600 15";
+        QTest::newRow("stratum limit negative")    << "StratumHighlight" << "-1"          << "0 60 600 0";
+        QTest::newRow("stratum limit INT_MAX")     << "StratumHighlight" << "2147483647"  << "0 60 600 15";
+        QTest::newRow("adjustment 1")              << "SysTimeAdj"       << " 1"          << "1 60 600 15";
+        QTest::newRow("adjustment 7 is not on")    << "SysTimeAdj"       << " 7"          << defaults;
+        QTest::newRow("adjustment INT_MIN")        << "SysTimeAdj"       << "-2147483648" << defaults;
         // clang-format on
     }
-    void shouldLoadWhatIsStoredWithoutRangeChecks()
+    void shouldLoadEveryNumberIntoTheRangeOptionsCanShow()
     {
         QFETCH(QString, key);
         QFETCH(QString, text);
-        QFETCH(QString, settings);
-        QFETCH(QStringList, servers);
         MemorySettingsBackend backend;
         backend.seed(Section, key, text);
+        QTEST(textOf(Program(backend).settings), "settings");
+    }
+
+    void shouldReadAndSaveEveryStoredServer_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::newRow("32,768 servers") << 32768;
+        QTest::newRow("100,000 servers") << 100000;
+    }
+    void shouldReadAndSaveEveryStoredServer()
+    {
+        QFETCH(int, count);
+        MemorySettingsBackend backend;
+        backend.seed(Section, "NtpServerCnt", NumberText(count));
+        for (int i = 1; i <= count; ++i)
+            backend.seed(Section, serverKey(i), QString::number(i));
+        Program program(backend);
+        QCOMPARE(program.servers.size(), count);
+        QCOMPARE(program.servers.last(), QString::number(count));
+        QVERIFY(program.save());
+        QCOMPARE(stored(backend, {"NtpServerCnt"}), QStringList{NumberText(count)});
+        QCOMPARE(Program(backend).servers, program.servers);
+    }
+
+    void shouldReadOnlyStoredKeysWhateverTheCount()
+    {
+        MemorySettingsBackend backend;
+        backend.seed(Section, "NtpServerCnt", "2147483647");
+        backend.seed(Section, "NtpServer0002", "bravo");
         backend.seed(Section, "NtpServer0001", "alpha");
-        backend.seed(Section, "NtpServer32767", "last");
-        backend.seed(Section, "NtpServer32768", "beyond");
-        const Program program(backend);
-        QCOMPARE(textOf(program.settings), settings);
-        QCOMPARE(program.servers(), servers);
+        backend.seed(Section, "NtpServer1", "not a key the program writes");
+        const int before = backend.getCount;
+        QCOMPARE(Program(backend).servers, QStringList({"alpha", "bravo"}));
+        QVERIFY(backend.getCount - before < 20);
+    }
+
+    void shouldKeepBlankAndOverlongNamesInTheStore()
+    {
+        MemorySettingsBackend backend;
+        const QString huge(10 * 1024 * 1024, u'n');
+        backend.seed(Section, "NtpServerCnt", " 3");
+        backend.seed(Section, "NtpServer0001", "   ");
+        backend.seed(Section, "NtpServer0002", huge);
+        backend.seed(Section, "NtpServer0003", "alpha");
+        Program program(backend);
+        QVERIFY(program.save());
+        QCOMPARE(Program(backend).servers, QStringList({"   ", huge, "alpha"}));
     }
 
     void shouldSaveServersInTableOrderAndRenumber()
@@ -123,33 +163,30 @@ private slots:
         backend.seed(Section, "NtpServer0001", "alpha");
         backend.seed(Section, "NtpServer0003", "charlie");
         Program program(backend);
-        QCOMPARE(program.servers(), QStringList({"alpha", "charlie"}));
-        program.table.AddServerRow(QStringLiteral("bravo"));
+        QCOMPARE(program.servers, QStringList({"alpha", "charlie"}));
+        program.servers.append(QStringLiteral("bravo"));
         QVERIFY(program.save());
         QCOMPARE(stored(backend, SettingKeys + ServerKeys),
                  QStringList({" 0", " 60", " 600", " 15", " 3", "alpha", "charlie", "bravo"}));
         QCOMPARE(backend.size(), 8);
-        QCOMPARE(ServerKey(9999), QStringLiteral("NtpServer9999"));
-        QCOMPARE(ServerKey(10000), QStringLiteral("NtpServer10000"));
 
-        program.table.RemoveItem(2);
+        program.servers.removeAt(1);
         QVERIFY(program.save());
         QCOMPARE(stored(backend, ServerKeys), QStringList({" 2", "alpha", "bravo", "bravo"}));
-        QCOMPARE(Program(backend).servers(), QStringList({"alpha", "bravo"}));
+        QCOMPARE(Program(backend).servers, QStringList({"alpha", "bravo"}));
 
-        program.table.Clear();
-        program.table.RemoveAllRows();
+        program.servers.clear();
         QVERIFY(program.save());
         QCOMPARE(stored(backend, ServerKeys), QStringList({"-1", "alpha", "bravo", "bravo"}));
-        QCOMPARE(Program(backend).table.Rows(), 0);
+        QVERIFY(Program(backend).servers.isEmpty());
     }
 
     void shouldReportUnwritableStoreAndWriteAllOnNextSave()
     {
         MemorySettingsBackend backend;
         Program program(backend);
-        program.table.AddServerRow(QStringLiteral("alpha"));
-        program.settings = Settings{1, 120, 900, 4};
+        program.servers.append(QStringLiteral("alpha"));
+        program.settings = Settings{true, 120, 900, 4};
 
         backend.failCommit = true;
         QVERIFY(!program.save());
@@ -158,14 +195,14 @@ private slots:
                  "The settings could not be saved.\n\n" + backend.failReason);
         QCOMPARE(program.messages.shown.first().title, QStringLiteral("Brevikon Ostrelle"));
         QCOMPARE(program.messages.shown.first().icon, MessageDialog::Icon::Warning);
-        QCOMPARE(program.servers(), QStringList({"alpha"}));
+        QCOMPARE(program.servers, QStringList({"alpha"}));
 
         backend.failCommit = false;
         QVERIFY(program.save());
         QCOMPARE(program.messages.shown.size(), 1);
         const Program restarted(backend);
         QCOMPARE(textOf(restarted.settings), QStringLiteral("1 120 900 4"));
-        QCOMPARE(restarted.servers(), program.servers());
+        QCOMPARE(restarted.servers, program.servers);
     }
 };
 

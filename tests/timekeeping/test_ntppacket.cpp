@@ -1,44 +1,48 @@
-#include "exactdouble.h"
-#include "platform/fakes/fakeclock.h"
 #include "timekeeping/ntppacket.h"
 
-#include <QDateTime>
+#include <QSet>
 #include <QTest>
 
 using namespace ostrelle;
+
+namespace {
+
+QByteArray hexOf(const NtpPacketBytes& packet)
+{
+    return QByteArray(reinterpret_cast<const char*>(packet.data()), NtpPacketSize).toHex();
+}
+
+} // namespace
 
 class NtpPacketTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void shouldBuildClientRequestStampedWithSendTime_data()
+    void shouldCarryTheNonceAndNoTime()
     {
-        QTest::addColumn<QDateTime>("clock");
-        QTest::addColumn<QByteArray>("stamp");
-        QTest::addColumn<double>("sendTime");
-        QTest::newRow("2006-03-10 15:13:22.125")
-            << QDateTime(QDate(2006, 3, 10), QTime(15, 13, 22, 125), Qt::UTC)
-            << QByteArray("c7bc161220000000") << 3350992402.125;
-        QTest::newRow("2040 in era 1") << QDateTime(QDate(2040, 6, 15), QTime(8, 30, 45, 250), Qt::UTC)
-                                       << QByteArray("08304db540000000") << 4432350645.25;
-        // So close to the epoch that the clock's reading holds more fraction bits than the wire.
-        QTest::newRow("1 ms after the epoch") << QDateTime(QDate(1900, 1, 1), QTime(0, 0, 0, 1), Qt::UTC)
-                                              << QByteArray("0000000000418937") << 0x418937p-32;
-    }
-    void shouldBuildClientRequestStampedWithSendTime()
-    {
-        QFETCH(QDateTime, clock);
-        QFETCH(QByteArray, stamp);
-        QFETCH(double, sendTime);
-        double requestSendTime = 0.0;
-        const NtpPacketBytes request = BuildNtpRequest(FakeClock(clock), requestSendTime);
+        const NtpTimestampBytes nonce{0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
         // LI 0, VN 4, mode 3; stratum to root dispersion zero; reference identifier four blanks;
-        // the send time in both the originate and the transmit field.
-        const QByteArray zeros(16, '0');
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(request.data()), 48).toHex(),
-                 "23" + QByteArray(22, '0') + "20202020" + zeros + stamp + zeros + stamp);
-        OSTRELLE_COMPARE_EXACT(requestSendTime, sendTime);
+        // reference, originate and receive zero; the nonce as the transmit field.
+        QCOMPARE(hexOf(BuildNtpRequest(nonce)),
+                 "23" + QByteArray(22, '0') + "20202020" + QByteArray(48, '0') + "0123456789abcdef");
+    }
+
+    void shouldDrawEveryNonceAfresh()
+    {
+        // 1,000 draws of 64 bits: any repeat, a stuck octet or a zero means no real randomness.
+        QSet<QByteArray> seen;
+        std::array<QSet<std::uint8_t>, 8> octets;
+        for (int i = 0; i < 1000; ++i) {
+            const NtpTimestampBytes nonce = RandomRequestNonce();
+            seen.insert(QByteArray(reinterpret_cast<const char*>(nonce.data()), 8));
+            QVERIFY(nonce != NtpTimestampBytes{});
+            for (std::size_t k = 0; k < nonce.size(); ++k)
+                octets[k].insert(nonce[k]);
+        }
+        QCOMPARE(seen.size(), 1000);
+        for (const auto& values : octets)
+            QVERIFY(values.size() > 200);
     }
 };
 

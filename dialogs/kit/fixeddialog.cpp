@@ -1,6 +1,6 @@
-#include "dialogs/fixeddialog.h"
+#include "dialogs/kit/fixeddialog.h"
 
-#include "dialogs/artwork.h"
+#include "dialogs/kit/artwork.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -9,8 +9,8 @@
 namespace ostrelle {
 
 FixedDialog::FixedDialog(const QString& caption, QWidget* parent)
-    : QDialog(parent,
-              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint)
 {
     setWindowTitle(caption);
     setWindowIcon(ProgramIcon());

@@ -1,4 +1,4 @@
-#include "dialogs/twipslayout.h"
+#include "dialogs/kit/twipslayout.h"
 
 #include <QWidget>
 #include <algorithm>
@@ -20,9 +20,10 @@ TwipsLayout::TwipsLayout(QWidget* window, int clientWidthTwips, int clientHeight
 {
 }
 
-void TwipsLayout::place(QWidget* widget, int left, int top, int width, int height)
+void TwipsLayout::place(std::initializer_list<Spot> spots)
 {
-    m_placements.append({widget, QRect(left, top, width, height)});
+    for (const Spot& s : spots)
+        m_placements.append({s.widget, QRect(s.left, s.top, s.width, s.height)});
 }
 
 double TwipsLayout::pixelsPerTwip(const QWidget* window)

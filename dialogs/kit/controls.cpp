@@ -1,4 +1,4 @@
-#include "dialogs/controls.h"
+#include "dialogs/kit/controls.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QPair>
 #include <QRect>
+#include <initializer_list>
 
 class QWidget;
 
@@ -16,8 +17,18 @@ class TwipsLayout
 public:
     TwipsLayout(QWidget* window, int clientWidthTwips, int clientHeightTwips);
 
-    // Left, top, width and height in twips, relative to the widget's parent.
-    void place(QWidget* widget, int left, int top, int width, int height);
+    // Where one control goes: left, top, width and height in twips, relative to its parent.
+    struct Spot
+    {
+        QWidget* widget;
+        int left;
+        int top;
+        int width;
+        int height;
+    };
+
+    // A window's table of positions.
+    void place(std::initializer_list<Spot> spots);
 
     // Asks that a length of the given twips come out at least this many pixels (a column that
     // must show its heading, say).

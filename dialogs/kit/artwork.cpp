@@ -1,4 +1,4 @@
-#include "dialogs/artwork.h"
+#include "dialogs/kit/artwork.h"
 
 #include <QFont>
 #include <QFontMetrics>

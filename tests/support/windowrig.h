@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/monitor.h"
+#include "app/mainwindow.h"
 #include "platform/fakes/fakeclock.h"
 #include "platform/fakes/fakeudpchannel.h"
 #include "platform/fakes/memorysettingsbackend.h"
@@ -9,7 +9,7 @@
 #include <QAbstractButton>
 #include <QTest>
 
-namespace ostrelle {
+namespace ostrelle::test {
 
 // The program's seams as fakes; the store holds the given "key=text" pairs as an earlier run left them.
 struct Fakes
@@ -17,18 +17,30 @@ struct Fakes
     explicit Fakes(const QStringList& stored)
     {
         for (const QString& pair : stored)
-            backend.seed(SettingsSection, pair.section('=', 0, 0), pair.section('=', 1));
+            backend.seed(QStringLiteral("Settings"), pair.section('=', 0, 0), pair.section('=', 1));
     }
     QString storedText(const QString& key) const
     {
-        return backend.stored(SettingsSection, key).value_or(QStringLiteral("<absent>"));
+        return backend.stored(QStringLiteral("Settings"), key).value_or(QStringLiteral("<absent>"));
+    }
+    static QString serverKey(int index)
+    {
+        return QStringLiteral("NtpServer%1").arg(index, 4, 10, QLatin1Char('0'));
     }
     QStringList storedNames() const
     {
         QStringList names;
         for (int i = 1; i <= storedText(QStringLiteral("NtpServerCnt")).trimmed().toInt(); ++i)
-            names << storedText(ServerKey(i));
+            names << storedText(serverKey(i));
         return names;
+    }
+    // What an earlier run leaves in the store for these servers.
+    static QStringList storedServers(const QStringList& names)
+    {
+        QStringList pairs;
+        for (int i = 0; i < names.size(); ++i)
+            pairs << serverKey(i + 1) + '=' + names[i];
+        return names.isEmpty() ? pairs : pairs << QStringLiteral("NtpServerCnt= %1").arg(names.size());
     }
 
     FakeClock clock;
@@ -37,21 +49,18 @@ struct Fakes
     ScriptedMessageDialog messages;
 };
 
-// A started program over fakes, resting with some ticks to go, and a window to own its dialogs.
-struct MonitorRig : Fakes
+// The main window over fakes, started as the program starts it.
+struct WindowRig : Fakes
 {
-    static constexpr int RestingCountdown = 7;
-
-    explicit MonitorRig(const QStringList& stored = {}) : Fakes(stored)
+    explicit WindowRig(const QStringList& stored = {}) : Fakes(stored)
     {
-        monitor.Form_Load();
-        monitor.cycle().setPollCountdown(RestingCountdown);
         commitsAtStart = backend.commitCount;
     }
     bool nothingSaved() const { return backend.commitCount == commitsAtStart; }
+    Monitor& monitor() { return window.monitor(); }
+    bool pollsAtNextTick() { return monitor().cycle().countdown() == 0; }
 
-    Monitor monitor{clock, backend, channel, messages};
-    QWidget owner;
+    MainWindow window{clock, backend, channel, messages};
     int commitsAtStart = 0;
 };
 
@@ -66,4 +75,4 @@ inline void click(QWidget* window, const QString& name)
     QTest::mouseClick(control<QAbstractButton>(window, name), Qt::LeftButton);
 }
 
-} // namespace ostrelle
+} // namespace ostrelle::test

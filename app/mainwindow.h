@@ -1,0 +1,72 @@
+#pragma once
+
+#include "app/monitor.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QTableView;
+
+namespace ostrelle {
+
+class AboutDialog;
+class AddServerDialog;
+class OptionsDialog;
+
+// The main window: the server list, the "Synchronisation" frame and the five buttons. It shows
+// what the Monitor holds, drives its tick and hands the operator's actions and dialogs to it.
+class MainWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    MainWindow(Clock& clock, SettingsBackend& backend, UdpChannel& channel, MessageDialog& messages,
+               QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    Monitor& monitor() { return m_monitor; }
+
+    void openAddServerDialog();
+    void removeSelectedServer();
+    void clearServers();
+    void openOptionsDialog();
+    void openAboutDialog();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildControls();
+    void layOutControls();
+    void fitColumns();
+    void showLabels();
+    void showHeading();
+    void addServerFromDialog();
+    void openDialog(QWidget* dialog);
+
+    MessageDialog& m_messages;
+    Monitor m_monitor;
+    QTimer m_tickTimer;
+
+    QGroupBox* m_synchronisationFrame = nullptr;
+    QLabel* m_lastPollLabel = nullptr;
+    QLabel* m_synchronisedToLabel = nullptr;
+    QLabel* m_lastAdjustmentLabel = nullptr;
+    QTableView* m_serverView = nullptr;
+    QPushButton* m_addButton = nullptr;
+    QPushButton* m_removeButton = nullptr;
+    QPushButton* m_clearButton = nullptr;
+    QPushButton* m_optionsButton = nullptr;
+    QPushButton* m_aboutButton = nullptr;
+    QList<int> m_columnWidths; // pixels, as designed
+
+    QPointer<AddServerDialog> m_addServerDialog;
+    QPointer<AboutDialog> m_aboutDialog;
+    QPointer<OptionsDialog> m_optionsDialog;
+    bool m_centred = false;
+};
+
+} // namespace ostrelle

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "servers/serverrecord.h"
+
+#include <QString>
+
+namespace ostrelle {
+
+// The one place where numbers become cell text.
+
+// Seconds as "0.000": three decimals, the default locale's separator, no grouping, and no minus
+// sign on a value that rounds to zero.
+QString SecondsText(double seconds);
+
+// The status text for a leap indicator: "OK", "LEAP" or "NO SYNC".
+QString LeapStatusText(int leap);
+
+// The reference identifier as shown: up to four octets, trailing zero octets dropped, "?" for an
+// octet that is not a printable character.
+QString ReferenceIdText(const std::array<std::uint8_t, 4>& id);
+
+enum class ServerColumn {
+    Name,
+    Status,
+    Version,
+    Stratum,
+    Reference,
+    ReferenceTime,
+    RoundTrip,
+    Offset,
+    Count
+};
+
+// The text of one cell of a server's row.
+QString ServerCellText(const ServerRecord& record, ServerColumn column);
+
+// The heading of a column.
+QString ServerColumnHeading(ServerColumn column);
+
+} // namespace ostrelle

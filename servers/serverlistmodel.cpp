@@ -1,0 +1,149 @@
+#include "servers/serverlistmodel.h"
+
+#include <QBrush>
+
+namespace ostrelle {
+
+namespace {
+
+constexpr int ColumnCount = static_cast<int>(ServerColumn::Count);
+
+ServerRecord waitingServer(const QString& name)
+{
+    ServerRecord record;
+    record.name = name;
+    return record;
+}
+
+} // namespace
+
+int ServerListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_records.size());
+}
+
+int ServerListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant ServerListModel::data(const QModelIndex& index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const ServerRecord& r = m_records.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return ServerCellText(r, static_cast<ServerColumn>(index.column()));
+    case Qt::TextAlignmentRole:
+        return int(Qt::AlignCenter);
+    case Qt::ForegroundRole:
+        return r.unhealthy() ? QVariant(QBrush(Qt::red)) : QVariant();
+    default:
+        return {};
+    }
+}
+
+QVariant ServerListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    switch (role) {
+    case Qt::DisplayRole:
+        return ServerColumnHeading(static_cast<ServerColumn>(section));
+    case Qt::TextAlignmentRole:
+        return int(Qt::AlignCenter);
+    default:
+        return {};
+    }
+}
+
+QStringList ServerListModel::names() const
+{
+    QStringList names;
+    names.reserve(m_records.size());
+    for (const ServerRecord& r : m_records)
+        names.append(r.name);
+    return names;
+}
+
+int ServerListModel::addServer(const QString& name)
+{
+    const int row = static_cast<int>(m_records.size());
+    beginInsertRows({}, row, row);
+    m_records.append(waitingServer(name));
+    endInsertRows();
+    return row;
+}
+
+void ServerListModel::addServers(const QStringList& names)
+{
+    if (names.isEmpty())
+        return;
+    const int first = static_cast<int>(m_records.size());
+    beginInsertRows({}, first, first + static_cast<int>(names.size()) - 1);
+    m_records.reserve(m_records.size() + names.size());
+    for (const QString& name : names)
+        m_records.append(waitingServer(name));
+    endInsertRows();
+}
+
+void ServerListModel::removeServer(int row)
+{
+    if (!isRow(row))
+        return;
+    beginRemoveRows({}, row, row);
+    m_records.removeAt(row);
+    endRemoveRows();
+}
+
+void ServerListModel::clear()
+{
+    if (m_records.isEmpty())
+        return;
+    beginResetModel();
+    m_records.clear();
+    endResetModel();
+}
+
+void ServerListModel::setPolling(int row)
+{
+    if (!isRow(row) || m_records[row].state == ServerState::Polling)
+        return;
+    m_records[row].state = ServerState::Polling;
+    rowChanged(row, ServerColumn::Status, ServerColumn::Status);
+}
+
+void ServerListModel::setAnswered(int row, const ServerReading& reading)
+{
+    if (!isRow(row))
+        return;
+    ServerRecord& r = m_records[row];
+    r.state = ServerState::Answered;
+    r.reading = reading;
+    r.everAnswered = true;
+    r.problems = reading.problems;
+    rowChanged(row, ServerColumn::Name, ServerColumn::Offset);
+}
+
+void ServerListModel::setTimedOut(int row, ServerProblems why)
+{
+    if (!isRow(row))
+        return;
+    ServerRecord& r = m_records[row];
+    const bool colourChanges = !r.unhealthy();
+    r.state = ServerState::TimedOut;
+    r.problems = why | ServerProblem::TimedOut;
+    // The reply's columns keep the last answer; only the status and the colour change.
+    if (colourChanges)
+        rowChanged(row, ServerColumn::Name, ServerColumn::Offset);
+    else
+        rowChanged(row, ServerColumn::Status, ServerColumn::Status);
+}
+
+void ServerListModel::rowChanged(int row, ServerColumn first, ServerColumn last)
+{
+    emit dataChanged(index(row, static_cast<int>(first)), index(row, static_cast<int>(last)));
+}
+
+} // namespace ostrelle

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "servers/serverformat.h"
+#include "servers/serverrecord.h"
+
+#include <QAbstractTableModel>
+#include <QList>
+
+namespace ostrelle {
+
+// The monitored servers, one row each from 0 in the order added, and the only server list.
+// Red text marks an unhealthy row; every cell is centred.
+class ServerListModel final : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    const QList<ServerRecord>& records() const { return m_records; }
+    // The record of a row; rows outside the list must not be asked for.
+    const ServerRecord& record(int row) const { return m_records.at(row); }
+    bool isRow(int row) const { return row >= 0 && row < m_records.size(); }
+    QStringList names() const;
+
+    // Appends a server waiting for its first poll, its name verbatim; returns its row.
+    int addServer(const QString& name);
+    // Appends many at once (loading a stored list of thousands).
+    void addServers(const QStringList& names);
+    void removeServer(int row);
+    void clear();
+
+    // The poll cycle's changes to a row; rows outside the list are ignored.
+    void setPolling(int row);
+    void setAnswered(int row, const ServerReading& reading);
+    void setTimedOut(int row, ServerProblems why);
+
+private:
+    void rowChanged(int row, ServerColumn first, ServerColumn last);
+
+    QList<ServerRecord> m_records;
+};
+
+} // namespace ostrelle

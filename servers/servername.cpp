@@ -1,0 +1,21 @@
+#include "servers/servername.h"
+
+namespace ostrelle {
+
+ServerNameCheck CheckServerName(const QString& name)
+{
+    if (name.trimmed().isEmpty())
+        return ServerNameCheck::Blank;
+    if (name.size() > MaxServerNameLength)
+        return ServerNameCheck::TooLong;
+    return ServerNameCheck::Usable;
+}
+
+QString DisplayServerName(const QString& name)
+{
+    if (name.size() <= MaxServerNameLength)
+        return name;
+    return name.left(MaxServerNameLength - 3) + QStringLiteral("...");
+}
+
+} // namespace ostrelle

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QFlags>
+#include <QString>
+#include <array>
+#include <cstdint>
+
+namespace ostrelle {
+
+// Why a server's row is shown as unhealthy; any flag makes it red.
+enum class ServerProblem : unsigned {
+    TimedOut = 1u << 0,          // no answer within the step (or the name cannot be polled at all)
+    LeapAnnounced = 1u << 1,     // leap indicator 1 or 2
+    Unsynchronised = 1u << 2,    // leap indicator 3, or stratum above 15
+    StratumAboveLimit = 1u << 3, // above the operator's stratum limit
+    ReferenceTooOld = 1u << 4,   // reference time older than the operator's limit, or none at all
+    KissOfDeath = 1u << 5,       // stratum 0: the reference identifier holds the code
+    NoTimestamps = 1u << 6,      // a zero receive or transmit time: no delay or offset
+    SocketError = 1u << 7,       // the request's socket could not be made
+    UnpollableName = 1u << 8,    // blank, or longer than any host name: never looked up
+};
+Q_DECLARE_FLAGS(ServerProblems, ServerProblem)
+Q_DECLARE_OPERATORS_FOR_FLAGS(ServerProblems)
+
+// What one accepted reply says, as numbers and flags. Times are NtpSeconds placed in the era
+// nearest the arrival; 0 where the server left the field zero.
+struct ServerReading
+{
+    int leap = 0;
+    int version = 0;
+    int stratum = 0;
+    std::array<std::uint8_t, 4> referenceId{}; // the kiss code when stratum is 0
+    double referenceTime = 0.0;
+    double referenceAgeSeconds = 0.0; // server's transmit time minus its reference time
+    double roundTripSeconds = 0.0;
+    double offsetSeconds = 0.0; // positive when the local clock is behind the server
+    bool hasTimestamps = false;
+    ServerProblems problems;
+    // Fit to set the clock from: synchronised, stratum 1-15, both server timestamps present.
+    bool usableAsSource = false;
+};
+
+enum class ServerState { Waiting, Polling, Answered, TimedOut };
+
+// One row of the server list.
+struct ServerRecord
+{
+    QString name; // verbatim as stored
+    ServerState state = ServerState::Waiting;
+    ServerReading reading; // the last answer's; kept through a later time-out
+    bool everAnswered = false;
+    ServerProblems problems;
+
+    bool unhealthy() const { return problems != ServerProblems(); }
+};
+
+} // namespace ostrelle

@@ -1,0 +1,144 @@
+#include "tests/support/windowrig.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QScrollBar>
+#include <QTableView>
+
+using namespace ostrelle;
+using namespace ostrelle::test;
+
+namespace {
+
+// The main window over fakes, as the program starts it, with these servers stored.
+struct Harness : WindowRig
+{
+    explicit Harness(const QStringList& servers = {}) : WindowRig(storedServers(servers)) {}
+    QTableView* grid() { return control<QTableView>(&window, "MSFlexGridNtp"); }
+    QString status(int row) { return grid()->model()->index(row, 1).data().toString(); }
+    void clickRow(int row)
+    {
+        window.show();
+        const QRect cell = grid()->visualRect(grid()->model()->index(row, 0));
+        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, cell.center());
+    }
+};
+
+const QStringList Three = {"a.example", "b.example", "c.example"};
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void shouldStartEmptyWithoutHeadingAndSendNothing()
+    {
+        Harness h;
+        QCOMPARE(h.grid()->model()->rowCount(), 0);
+        QVERIFY(h.grid()->horizontalHeader()->isHidden());
+        QStringList labels;
+        for (const char* name : {"LabelPoll", "LabelSync", "LabelAdjust"})
+            labels << control<QLabel>(&h.window, name)->text();
+        QCOMPARE(labels, (QStringList{"-", "None", "None"}));
+        QVERIFY(h.channel.connectedHosts.isEmpty());
+        QCOMPARE(h.monitor().cycle().countdown(), 60);
+    }
+
+    void shouldTakeTheFirstPollStepWhileLoading()
+    {
+        Harness h({"ntp1.example", "ntp2.example"});
+        QCOMPARE(h.channel.connectedHosts, QStringList{"ntp1.example"});
+        QCOMPARE(QStringList({h.status(0), h.status(1)}), QStringList({"Polling", "Wait"}));
+        // The heading row appears with the first server, and every heading fits its column.
+        const QHeaderView* header = h.grid()->horizontalHeader();
+        QVERIFY(!header->isHidden());
+        for (int col = 0; col < header->count(); ++col)
+            QCOMPARE_LE(header->sectionSizeHint(col), header->sectionSize(col));
+    }
+
+    void shouldRemoveOnlyTheRowTheOperatorSelected_data()
+    {
+        QTest::addColumn<QStringList>("servers");
+        QTest::addColumn<int>("clicked"); // -1: none
+        QTest::addColumn<QStringList>("remaining");
+        QTest::addColumn<QString>("storedCount");
+        QTest::newRow("middle of three") << Three << 1 << QStringList{Three[0], Three[2]} << " 2";
+        QTest::newRow("first of three") << Three << 0 << QStringList{Three[1], Three[2]} << " 2";
+        QTest::newRow("only server empties the list") << QStringList{Three[0]} << 0 << QStringList{} << "-1";
+        QTest::newRow("nothing selected") << Three << -1 << Three << " 3";
+    }
+    void shouldRemoveOnlyTheRowTheOperatorSelected()
+    {
+        QFETCH(QStringList, servers);
+        QFETCH(int, clicked);
+        QFETCH(QStringList, remaining);
+        Harness h(servers);
+        if (clicked >= 0)
+            h.clickRow(clicked);
+        click(&h.window, "CommandRemove");
+        QTEST(h.storedText("NtpServerCnt"), "storedCount");
+        QCOMPARE(h.monitor().servers().names(), remaining);
+        QCOMPARE(h.grid()->horizontalHeader()->isHidden(), remaining.isEmpty());
+        // The removed row's selection is gone: a second Remove does nothing.
+        click(&h.window, "CommandRemove");
+        QCOMPARE(h.monitor().servers().names(), remaining);
+    }
+
+    void shouldAskBeforeClearingAll_data()
+    {
+        QTest::addColumn<MessageDialog::Button>("answer");
+        QTest::addColumn<QStringList>("remaining");
+        QTest::newRow("yes empties and saves") << MessageDialog::Button::Yes << QStringList{};
+        QTest::newRow("no changes nothing") << MessageDialog::Button::No << Three;
+    }
+    void shouldAskBeforeClearingAll()
+    {
+        QFETCH(MessageDialog::Button, answer);
+        QFETCH(QStringList, remaining);
+        Harness h(Three);
+        h.messages.answers = {answer};
+        click(&h.window, "CommandClear");
+        QCOMPARE(h.messages.shown.size(), 1);
+        const auto& asked = h.messages.shown.first();
+        QCOMPARE(asked.text + " / " + asked.title, "Clear All Servers ? / Brevikon Ostrelle");
+        QCOMPARE(asked.buttons, MessageDialog::Buttons::YesNo);
+        QCOMPARE(asked.defaultButton, MessageDialog::Button::Yes);
+        QCOMPARE(h.storedNames(), remaining);
+        QCOMPARE(h.nothingSaved(), !remaining.isEmpty());
+        QCOMPARE(h.grid()->horizontalHeader()->isHidden(), remaining.isEmpty());
+        QVERIFY(!h.channel.isOpen || !remaining.isEmpty());
+    }
+
+    void shouldKeepTheOperatorsRowWhilePolling()
+    {
+        Harness h(Three);
+        h.clickRow(0);
+        // Row 0 times out and row 1 is polled: neither may take the operator's choice away.
+        for (int tick = 0; tick < PollCycle::TicksToAnswer; ++tick)
+            h.monitor().cycle().tick();
+        QCOMPARE(h.status(0), "Timedout");
+        click(&h.window, "CommandRemove");
+        QCOMPARE(h.storedNames(), (QStringList{Three[1], Three[2]}));
+    }
+
+    void shouldFitColumnsBesideTheVerticalScrollBar()
+    {
+        QStringList many;
+        for (int i = 0; i < 40; ++i)
+            many << QStringLiteral("ntp%1.example").arg(i);
+        Harness h(many);
+        const QSize fixed = h.window.size();
+        h.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&h.window));
+        QTableView* grid = h.grid();
+        QVERIFY(grid->verticalScrollBar()->isVisible());
+        QCOMPARE(grid->horizontalScrollBar()->maximum(), 0);
+        QVERIFY(grid->horizontalHeader()->length() <= grid->viewport()->width());
+        QCOMPARE(h.window.size(), fixed);
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_mainwindow.moc"

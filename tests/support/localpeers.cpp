@@ -1,0 +1,174 @@
+#include "tests/support/localpeers.h"
+
+#include "ntp/ntpreply.h"
+#include "timekeeping/ntppacket.h"
+
+#include <QFile>
+#include <QHostAddress>
+#include <QNetworkDatagram>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QUdpSocket>
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace ostrelle {
+
+namespace {
+
+QString findExecutable(std::initializer_list<const char*> paths)
+{
+    for (const char* path : paths) {
+        if (::access(path, X_OK) == 0)
+            return QString::fromLatin1(path);
+    }
+    return {};
+}
+
+} // namespace
+
+LocalChronyd::LocalChronyd() = default;
+
+LocalChronyd::~LocalChronyd()
+{
+    stop();
+}
+
+QString LocalChronyd::executable()
+{
+    return findExecutable({"/usr/sbin/chronyd", "/usr/bin/chronyd"});
+}
+
+bool LocalChronyd::start(const QString& address, std::uint16_t port, int stratum, QString* whyNot,
+                         int timeoutMs)
+{
+    stop();
+    const auto fail = [&](const QString& why) {
+        if (whyNot)
+            *whyNot = why;
+        stop();
+        return false;
+    };
+    const QString program = executable();
+    if (program.isEmpty())
+        return fail(QStringLiteral("chronyd is not installed"));
+    m_dir = std::make_unique<QTemporaryDir>();
+    if (!m_dir->isValid())
+        return fail(m_dir->errorString());
+    const QString config = m_dir->filePath(QStringLiteral("chrony.conf"));
+    {
+        QFile file(config);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+            return fail(file.errorString());
+        QTextStream out(&file);
+        // No server, pool or refclock: it asks nobody. Neither chronyc's UDP port nor its socket in /run.
+        out << "port " << port << "\nbindaddress " << address << "\nallow 127.0.0.0/8\nlocal stratum "
+            << stratum << "\ncmdport 0\nbindcmdaddress /\npidfile "
+            << m_dir->filePath(QStringLiteral("chronyd.pid")) << "\ndriftfile "
+            << m_dir->filePath(QStringLiteral("chronyd.drift")) << "\n";
+    }
+    const QByteArray programBytes = program.toLocal8Bit();
+    const QByteArray configBytes = config.toLocal8Bit();
+    const QByteArray logBytes = m_dir->filePath(QStringLiteral("chronyd.log")).toLocal8Bit();
+    // -x: never touch this machine's clock; -d: stay in the foreground, owned by this process. As
+    // root it would switch to its own user, who cannot enter a folder only root may; as anyone
+    // else it refuses to start without -U.
+    const bool root = ::geteuid() == 0;
+    std::array<const char*, 10> argv = {
+        programBytes.constData(), "-x",    "-d",   "-4", "-f", configBytes.constData(), root ? "-u" : "-U",
+        root ? "root" : nullptr,  nullptr, nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, logBytes.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    const int spawned =
+        ::posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv.data()), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return fail(QStringLiteral("cannot start chronyd"));
+    m_pid = pid;
+
+    const auto log = [&logBytes] {
+        QFile file(QString::fromLocal8Bit(logBytes));
+        return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()).trimmed() : QString();
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            m_pid = -1;
+            return fail(QStringLiteral("chronyd ended: ") + log());
+        }
+        if (const auto answer = ProbeNtpServer(address, port, 200); answer && answer->leap != 3)
+            return true;
+        ::usleep(100000);
+    }
+    return fail(QStringLiteral("chronyd did not answer as a synchronised server in time: ") + log());
+}
+
+void LocalChronyd::stop()
+{
+    if (m_pid > 0) {
+        ::kill(static_cast<pid_t>(m_pid), SIGTERM);
+        int status = 0;
+        bool reaped = false;
+        for (int i = 0; i < 500 && !reaped; ++i) {
+            reaped = ::waitpid(static_cast<pid_t>(m_pid), &status, WNOHANG) == m_pid;
+            if (!reaped)
+                ::usleep(10000);
+        }
+        if (!reaped) {
+            ::kill(static_cast<pid_t>(m_pid), SIGKILL);
+            ::waitpid(static_cast<pid_t>(m_pid), &status, 0);
+        }
+        m_pid = -1;
+    }
+    m_dir.reset();
+}
+
+std::optional<ProbeAnswer> ProbeNtpServer(const QString& address, std::uint16_t port, int timeoutMs)
+{
+    const NtpTimestampBytes nonce = RandomRequestNonce();
+    const NtpPacketBytes request = BuildNtpRequest(nonce);
+    QUdpSocket probe;
+    probe.writeDatagram(reinterpret_cast<const char*>(request.data()), request.size(), QHostAddress(address),
+                        port);
+    if (!probe.waitForReadyRead(timeoutMs))
+        return std::nullopt;
+    const ParsedReply parsed = ParseNtpReply(probe.receiveDatagram().data(), nonce);
+    if (!parsed.accepted())
+        return std::nullopt;
+    return ProbeAnswer{parsed.reply.leap, parsed.reply.stratum};
+}
+
+QString NtpdateExecutable()
+{
+    return findExecutable({"/usr/sbin/ntpdate", "/usr/bin/ntpdate"});
+}
+
+std::optional<NtpdateReading> ParseNtpdateOutput(const QByteArray& output)
+{
+    for (const QByteArray& line : output.split('\n')) {
+        const QList<QByteArray> words = line.simplified().split(' ');
+        const auto plusMinus = std::find(words.begin(), words.end(), QByteArray("+/-"));
+        if (plusMinus == words.begin() || plusMinus == words.end() || std::next(plusMinus) == words.end())
+            continue;
+        bool offsetRead = false;
+        bool boundRead = false;
+        const NtpdateReading reading{std::prev(plusMinus)->toDouble(&offsetRead),
+                                     std::next(plusMinus)->toDouble(&boundRead)};
+        if (offsetRead && boundRead)
+            return reading;
+    }
+    return std::nullopt;
+}
+
+} // namespace ostrelle
