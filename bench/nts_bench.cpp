@@ -119,14 +119,14 @@ int main(int argc, char* argv[])
     for (int i = 0; i < exchanges; ++i) {
         if (session.needsKeyExchange() && !keyExchange(session))
             break;
-        double sent = 0.0;
-        const NtpPacketBytes header = BuildNtpRequest(ReadOnlyClock(), sent);
+        const NtpTimestampBytes nonce = RandomRequestNonce();
+        const NtpPacketBytes header = BuildNtpRequest(nonce);
 
         auto start = SteadyClock::now();
         double cpu = ThreadCpuSeconds();
         const QByteArray request = session.authenticatedRequest(header);
         const auto reply = exchange(socket, request, session.ntpPort());
-        if (reply && session.verifyReply(*reply).accepted() && ParseNtpReply(*reply, header).accepted()) {
+        if (reply && session.verifyReply(*reply).accepted() && ParseNtpReply(*reply, nonce).accepted()) {
             authenticated.cpu.push_back(ThreadCpuSeconds() - cpu);
             authenticated.wall.push_back(SecondsBetween(start, SteadyClock::now()));
         } else {
@@ -137,7 +137,7 @@ int main(int argc, char* argv[])
         cpu = ThreadCpuSeconds();
         const QByteArray plainRequest(reinterpret_cast<const char*>(header.data()), qsizetype(header.size()));
         const auto plainReply = exchange(socket, plainRequest, chronyd.ntpPort());
-        if (plainReply && ParseNtpReply(*plainReply, header).accepted()) {
+        if (plainReply && ParseNtpReply(*plainReply, nonce).accepted()) {
             plain.cpu.push_back(ThreadCpuSeconds() - cpu);
             plain.wall.push_back(SecondsBetween(start, SteadyClock::now()));
         } else {

@@ -1,6 +1,6 @@
 #include "history/historystatistics.h"
 
-#include "ntp/ntpreply.h"
+#include "servers/serverformat.h"
 
 #include <algorithm>
 #include <cmath>

@@ -64,8 +64,8 @@ private slots:
         QCOMPARE(session.certificate().issuer, session.certificate().subject);
         QVERIFY(session.certificate().expiry > QDateTime::currentDateTimeUtc());
 
-        double sent = 0.0;
-        const NtpPacketBytes header = BuildNtpRequest(SystemClock(), sent);
+        const NtpTimestampBytes nonce = RandomRequestNonce();
+        const NtpPacketBytes header = BuildNtpRequest(nonce);
         const QByteArray request = session.authenticatedRequest(header);
         QVERIFY(!request.isEmpty());
         QUdpSocket socket;
@@ -78,7 +78,7 @@ private slots:
         QVERIFY2(check.accepted(), qPrintable(check.reason()));
         QCOMPARE(check.cookies.size(), 1);
         QCOMPARE(session.cookieCount(), NtsCookiesToKeep);
-        QVERIFY(ParseNtpReply(reply, header).accepted());
+        QVERIFY(ParseNtpReply(reply, nonce).accepted());
     }
 };
 

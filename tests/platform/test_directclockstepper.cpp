@@ -16,26 +16,17 @@ private slots:
     {
         QTest::addColumn<qint64>("offsetNs");
         QTest::addColumn<bool>("refuse");
-        QTest::addColumn<QDateTime>("expected");
-        const QDate day(2006, 3, 10);
-        QTest::newRow("1.5 s forward")
-            << qint64(1'500'000'000) << false << QDateTime(day, QTime(15, 13, 23, 625), Qt::UTC);
-        QTest::newRow("an hour back, across nothing")
-            << qint64(-3'600'000'000'000) << false << QDateTime(day, QTime(14, 13, 22, 125), Qt::UTC);
-        QTest::newRow("to the nearest millisecond")
-            << qint64(-600'000) << false << QDateTime(day, QTime(15, 13, 22, 124), Qt::UTC);
-        QTest::newRow("past midnight into the next month")
-            << qint64(22LL * 86'400'000'000'000 + 8LL * 3'600'000'000'000) << false
-            << QDateTime(QDate(2006, 4, 1), QTime(23, 13, 22, 125), Qt::UTC);
-        QTest::newRow("refused by the system")
-            << qint64(1'000'000'000) << true << QDateTime(day, QTime(15, 13, 23, 125), Qt::UTC);
+        QTest::newRow("1.5 s forward") << qint64(1'500'000'000) << false;
+        QTest::newRow("an hour back") << qint64(-3'600'000'000'000) << false;
+        QTest::newRow("below the millisecond, kept") << qint64(-600'123) << false;
+        QTest::newRow("refused by the system") << qint64(1'000'000'000) << true;
     }
     void shouldSetTheClockReadPlusTheOffset()
     {
         QFETCH(qint64, offsetNs);
         QFETCH(bool, refuse);
-        QFETCH(QDateTime, expected);
-        FakeClock clock(QDateTime(QDate(2006, 3, 10), QTime(15, 13, 22, 125), Qt::UTC));
+        FakeClock clock;
+        const FakeClock::TimePoint readAt = clock.now();
         clock.refuseSet = refuse;
         DirectClockStepper stepper(clock);
         QSignalSpy finished(&stepper, &ClockStepper::finished);
@@ -43,11 +34,7 @@ private slots:
         stepper.step(std::chrono::nanoseconds(offsetNs));
 
         QCOMPARE(clock.setCalls.size(), 1);
-        const SYSTEMTIME& set = clock.setCalls.first();
-        QCOMPARE(QDateTime(QDate(set.wYear, set.wMonth, set.wDay),
-                           QTime(set.wHour, set.wMinute, set.wSecond, set.wMilliseconds), Qt::UTC),
-                 expected);
-        QCOMPARE(int(set.wDayOfWeek), expected.date().dayOfWeek() % 7);
+        QCOMPARE((clock.setCalls.first() - readAt).count(), offsetNs);
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.first().at(0).toBool(), !refuse);
         QCOMPARE(finished.first().at(1).toString().isEmpty(), !refuse);
