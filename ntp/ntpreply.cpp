@@ -1,6 +1,7 @@
 #include "ntp/ntpreply.h"
 
 #include "servers/settingsstore.h"
+#include "timekeeping/ntpshort.h"
 #include "timekeeping/ntptime.h"
 
 #include <algorithm>
@@ -52,6 +53,10 @@ ParsedReply ParseNtpReply(const QByteArray& datagram, const NtpTimestampBytes& n
     reply.leap = packet.liVnMode >> 6;
     reply.version = (packet.liVnMode >> 3) & 0x07;
     reply.stratum = packet.stratum;
+    reply.precisionSeconds = NtpPrecisionSeconds(packet.precision);
+    reply.rootDelaySeconds = NtpShortSignedSeconds(std::span<const std::uint8_t, 4>(packet.rootDelay));
+    reply.rootDispersionSeconds =
+        NtpShortUnsignedSeconds(std::span<const std::uint8_t, 4>(packet.rootDispersion));
     std::copy(std::begin(packet.referenceId), std::end(packet.referenceId), reply.referenceId.begin());
     reply.referenceTime = timestampAt(packet.referenceTime);
     reply.receiveTime = timestampAt(packet.receiveTime);
@@ -73,6 +78,12 @@ ServerReading EvaluateNtpReply(const NtpReply& reply, double T1, double T4, cons
     r.version = reply.version;
     r.stratum = reply.stratum;
     r.referenceId = reply.referenceId;
+    r.precisionSeconds = reply.precisionSeconds;
+    r.rootDelaySeconds = reply.rootDelaySeconds;
+    r.rootDispersionSeconds = reply.rootDispersionSeconds;
+    r.receivedAt = T4;
+    r.stratumLimit = settings.stratumLimit;
+    r.referenceAgeLimitSeconds = settings.referenceAgeLimitSeconds;
     r.referenceTime = placed(reply.referenceTime);
     r.roundTripSeconds = (T4 - T1) - (T3 - T2);
     r.offsetSeconds = ((T2 - T1) + (T3 - T4)) / 2.0;

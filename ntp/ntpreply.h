@@ -30,6 +30,9 @@ struct NtpReply
     double referenceTime = 0.0;
     double receiveTime = 0.0;
     double transmitTime = 0.0;
+    double precisionSeconds = 0.0;      // the server's clock reading step
+    double rootDelaySeconds = 0.0;      // round trip to the reference, may be negative
+    double rootDispersionSeconds = 0.0; // the server's error bound against its reference
 };
 
 struct ParsedReply

@@ -1,5 +1,6 @@
 #include "servers/serverformat.h"
 
+#include "ntp/unhealthyreason.h"
 #include "servers/servername.h"
 #include "timekeeping/ntptime.h"
 
@@ -96,6 +97,35 @@ QString ServerCellText(const ServerRecord& record, ServerColumn column)
     default:
         return {};
     }
+}
+
+QString ServerProblemText(const ServerRecord& record)
+{
+    using std::chrono::seconds;
+    const ServerProblems p = record.problems;
+    const ServerReading& reading = record.reading;
+    UnhealthyReasons reasons;
+    reasons.noReply = p.testFlag(ServerProblem::TimedOut);
+    if (p & (ServerProblem::Unsynchronised | ServerProblem::LeapAnnounced))
+        reasons.leapIndicator = reading.leap;
+    reasons.stratumAboveLimit = p.testFlag(ServerProblem::StratumAboveLimit);
+    reasons.stratum = reading.stratum;
+    reasons.stratumLimit = reading.stratumLimit;
+    if (p.testFlag(ServerProblem::ReferenceTooOld)) {
+        reasons.referenceTimeMissing = reading.referenceTime == 0.0;
+        reasons.referenceTimeTooOld = !reasons.referenceTimeMissing;
+        reasons.referenceAge = seconds(static_cast<long long>(reading.referenceAgeSeconds));
+        reasons.referenceAgeLimit = seconds(reading.referenceAgeLimitSeconds);
+    }
+    reasons.kissOfDeath = p.testFlag(ServerProblem::KissOfDeath);
+    reasons.kissCode = ReferenceIdText(reading.referenceId);
+    reasons.noTimestamps = p.testFlag(ServerProblem::NoTimestamps);
+    reasons.disagrees = p.testFlag(ServerProblem::Disagrees);
+    reasons.agreeing = record.agreeing;
+    reasons.counted = record.counted;
+    reasons.rootDistanceTooLarge = p.testFlag(ServerProblem::TooDistant);
+    reasons.rootDistanceSeconds = record.rootDistanceSeconds;
+    return UnhealthyReasonText(reasons);
 }
 
 QString ServerColumnHeading(ServerColumn column)

@@ -34,6 +34,9 @@ enum class ServerColumn {
 // The text of one cell of a server's row.
 QString ServerCellText(const ServerRecord& record, ServerColumn column);
 
+// Why a row is red, every reason with its numbers; empty for a healthy row.
+QString ServerProblemText(const ServerRecord& record);
+
 // The heading of a column.
 QString ServerColumnHeading(ServerColumn column);
 

@@ -39,6 +39,9 @@ QVariant ServerListModel::data(const QModelIndex& index, int role) const
         return int(Qt::AlignCenter);
     case Qt::ForegroundRole:
         return r.unhealthy() ? QVariant(QBrush(Qt::red)) : QVariant();
+    case Qt::ToolTipRole:
+    case Qt::AccessibleDescriptionRole:
+        return r.unhealthy() ? QVariant(ServerProblemText(r)) : QVariant();
     default:
         return {};
     }
@@ -139,6 +142,19 @@ void ServerListModel::setTimedOut(int row, ServerProblems why)
         rowChanged(row, ServerColumn::Name, ServerColumn::Offset);
     else
         rowChanged(row, ServerColumn::Status, ServerColumn::Status);
+}
+
+void ServerListModel::markAgreementProblem(int row, ServerProblem problem, int agreeing, int counted,
+                                           double rootDistanceSeconds)
+{
+    if (!isRow(row))
+        return;
+    ServerRecord& r = m_records[row];
+    r.problems |= problem;
+    r.agreeing = agreeing;
+    r.counted = counted;
+    r.rootDistanceSeconds = rootDistanceSeconds;
+    rowChanged(row, ServerColumn::Name, ServerColumn::Offset);
 }
 
 void ServerListModel::rowChanged(int row, ServerColumn first, ServerColumn last)

@@ -9,7 +9,8 @@
 namespace ostrelle {
 
 // The monitored servers, one row each from 0 in the order added, and the only server list.
-// Red text marks an unhealthy row; every cell is centred.
+// Red text marks an unhealthy row, and its tooltip and accessible description say why; every
+// cell is centred.
 class ServerListModel final : public QAbstractTableModel
 {
     Q_OBJECT
@@ -38,6 +39,10 @@ public:
     void setPolling(int row);
     void setAnswered(int row, const ServerReading& reading);
     void setTimedOut(int row, ServerProblems why);
+    // The pass's agreement found this answered row a falseticker (Disagrees, with how many agreed
+    // out of how many) or too distant (TooDistant, with its root distance).
+    void markAgreementProblem(int row, ServerProblem problem, int agreeing, int counted,
+                              double rootDistanceSeconds);
 
 private:
     void rowChanged(int row, ServerColumn first, ServerColumn last);

@@ -18,6 +18,8 @@ enum class ServerProblem : unsigned {
     NoTimestamps = 1u << 6,      // a zero receive or transmit time: no delay or offset
     SocketError = 1u << 7,       // the request's socket could not be made
     UnpollableName = 1u << 8,    // blank, or longer than any host name: never looked up
+    Disagrees = 1u << 9,         // a falseticker: misses the time most servers of the pass agree on
+    TooDistant = 1u << 10,       // root distance above the limit: says nothing useful about the time
 };
 Q_DECLARE_FLAGS(ServerProblems, ServerProblem)
 Q_DECLARE_OPERATORS_FOR_FLAGS(ServerProblems)
@@ -29,12 +31,19 @@ struct ServerReading
     int leap = 0;
     int version = 0;
     int stratum = 0;
+    double precisionSeconds = 0.0;
+    double rootDelaySeconds = 0.0;
+    double rootDispersionSeconds = 0.0;
     std::array<std::uint8_t, 4> referenceId{}; // the kiss code when stratum is 0
     double referenceTime = 0.0;
     double referenceAgeSeconds = 0.0; // server's transmit time minus its reference time
     double roundTripSeconds = 0.0;
     double offsetSeconds = 0.0; // positive when the local clock is behind the server
     bool hasTimestamps = false;
+    double receivedAt = 0.0; // NtpSeconds of our clock when the reply arrived
+    // The operator's limits the reply was judged against, for the text that explains a red row.
+    int stratumLimit = 0;
+    int referenceAgeLimitSeconds = 0;
     ServerProblems problems;
     // Fit to set the clock from: synchronised, stratum 1-15, both server timestamps present.
     bool usableAsSource = false;
@@ -50,6 +59,11 @@ struct ServerRecord
     ServerReading reading; // the last answer's; kept through a later time-out
     bool everAnswered = false;
     ServerProblems problems;
+    // With Disagrees: how many servers of the pass agreed, out of how many were counted.
+    int agreeing = 0;
+    int counted = 0;
+    // With TooDistant: this server's root distance.
+    double rootDistanceSeconds = 0.0;
 
     bool unhealthy() const { return problems != ServerProblems(); }
 };

@@ -23,6 +23,9 @@ struct ServerReply
     Timestamp originate{};
     double receiveTime = 0.0;
     double transmitTime = 0.0;
+    std::uint8_t precision = 0; // a signed power of two
+    std::array<std::uint8_t, 4> rootDelay{};
+    std::array<std::uint8_t, 4> rootDispersion{};
 };
 
 // The transmit field of a request, which a server echoes as its originate.
@@ -42,6 +45,9 @@ inline QByteArray encode(const ServerReply& reply)
     NtpWirePacket packet{};
     packet.liVnMode = static_cast<std::uint8_t>(reply.leap << 6 | reply.version << 3 | reply.mode);
     packet.stratum = static_cast<std::uint8_t>(reply.stratum);
+    packet.precision = reply.precision;
+    std::memcpy(packet.rootDelay, reply.rootDelay.data(), sizeof packet.rootDelay);
+    std::memcpy(packet.rootDispersion, reply.rootDispersion.data(), sizeof packet.rootDispersion);
     std::memcpy(packet.referenceId, reply.referenceId.data(), sizeof packet.referenceId);
     put(packet.referenceTime, reply.referenceTime);
     std::memcpy(packet.originateTime, reply.originate.data(), sizeof packet.originateTime);

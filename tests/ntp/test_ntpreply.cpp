@@ -3,6 +3,7 @@
 #include "servers/settingsstore.h"
 
 #include <QTest>
+#include <cmath>
 
 using namespace ostrelle;
 using namespace ostrelle::test;
@@ -55,15 +56,19 @@ private slots:
 
     void shouldDecodeEveryFieldItReads()
     {
-        // Leap, version, mode, stratum, reference id, reference, originate, receive, transmit.
+        // Leap, version, mode, stratum, reference id, reference, originate, receive, transmit,
+        // precision 2^-20, root delay -1.5 s (signed), root dispersion 40000.25 s (unsigned).
         // clang-format off
-        const ServerReply wire{2, 3, NtpModeServer, 255, {'N', 'I', 'S', 'T'}, T - 16.0, Nonce, T + 0.5, T + 0.75};
+        const ServerReply wire{2, 3, NtpModeServer, 255, {'N', 'I', 'S', 'T'}, T - 16.0, Nonce, T + 0.5, T + 0.75,
+                               0xEC, {0xFF, 0xFE, 0x80, 0x00}, {0x9C, 0x40, 0x40, 0x00}};
         // clang-format on
         const NtpReply r = ParseNtpReply(encode(wire), Nonce).reply;
         QCOMPARE(QList<double>({1.0 * r.leap, 1.0 * r.version, 1.0 * r.stratum, r.referenceTime,
                                 r.receiveTime, r.transmitTime}),
                  QList<double>({2, 3, 255, T - 16.0, T + 0.5, T + 0.75}));
         QCOMPARE(r.referenceId, wire.referenceId);
+        QCOMPARE(QList<double>({r.precisionSeconds, r.rootDelaySeconds, r.rootDispersionSeconds}),
+                 QList<double>({std::ldexp(1.0, -20), -1.5, 40000.25}));
     }
 
     void shouldComputeRoundTripWithoutHoldTimeAndOffset()

@@ -37,6 +37,8 @@ QStringList rowTexts(const ServerListModel& model, int row)
 
 } // namespace
 
+Q_DECLARE_METATYPE(ostrelle::ServerReading)
+
 class TestServerListModel : public QObject
 {
     Q_OBJECT
@@ -99,6 +101,61 @@ private slots:
         QCOMPARE(brush.isValid(), red);
         if (red)
             QCOMPARE(brush.value<QBrush>().color(), QColor(Qt::red));
+    }
+
+    void shouldSayWhyARowIsRed_data()
+    {
+        QTest::addColumn<ServerReading>("reading");
+        QTest::addColumn<QString>("marks"); // t: timed out, d: disagrees, r: too distant
+        QTest::addColumn<QString>("why");
+
+        const auto with = [](int leap, int stratum, ServerProblems problems, auto change) {
+            ServerReading r = answer(leap, stratum, problems);
+            r.stratumLimit = 3;
+            r.referenceAgeLimitSeconds = 600;
+            change(r);
+            return r;
+        };
+        const auto same = [](ServerReading&) {};
+        const ServerReading healthy = with(0, 1, {}, same);
+        // clang-format off
+        QTest::newRow("healthy") << healthy << "" << "";
+        QTest::newRow("no reply") << healthy << "t" << "No reply within 10 s";
+        QTest::newRow("leap 3") << with(3, 1, ServerProblem::Unsynchronised, same) << "" << "Not synchronised (leap indicator 3)";
+        QTest::newRow("leap 1") << with(1, 1, ServerProblem::LeapAnnounced, same) << "" << "Leap second announced";
+        QTest::newRow("stratum") << with(0, 5, ServerProblem::StratumAboveLimit, same) << "" << "Stratum 5 is above the limit of 3";
+        QTest::newRow("old reference") << with(0, 1, ServerProblem::ReferenceTooOld, [](ServerReading& r) { r.referenceAgeSeconds = 42 * 60 + 30; })
+                                       << "" << "Reference time 42 min old (limit 10 min)";
+        QTest::newRow("kiss-o'-death") << with(0, 0, ServerProblem::KissOfDeath, [](ServerReading& r) { r.referenceId = {'R', 'A', 'T', 'E'}; })
+                                       << "" << "Kiss-o'-death: RATE (the server asks to be polled less often)";
+        QTest::newRow("no timestamps") << with(0, 1, ServerProblem::NoTimestamps, same) << "" << "No timestamps in the reply";
+        QTest::newRow("disagrees") << healthy << "d" << "Disagrees with 3 of 4 servers";
+        QTest::newRow("too distant") << healthy << "r" << "Root distance 2.1 s is too large";
+        QTest::newRow("all listed") << with(3, 5, ServerProblem::Unsynchronised | ServerProblem::StratumAboveLimit | ServerProblem::NoTimestamps, same)
+                                    << "" << "Not synchronised (leap indicator 3); Stratum 5 is above the limit of 3; No timestamps in the reply";
+        // clang-format on
+    }
+
+    void shouldSayWhyARowIsRed()
+    {
+        QFETCH(ServerReading, reading);
+        QFETCH(QString, marks);
+        QFETCH(QString, why);
+        ServerListModel model;
+        model.addServers({"alpha", "bravo"});
+        model.setAnswered(1, reading);
+        if (marks.contains(u't'))
+            model.setTimedOut(1, {});
+        if (marks.contains(u'd'))
+            model.markAgreementProblem(1, ServerProblem::Disagrees, 3, 4, 0.0);
+        if (marks.contains(u'r'))
+            model.markAgreementProblem(1, ServerProblem::TooDistant, 0, 0, 2.1);
+        for (int col = 0; col < model.columnCount(); ++col) {
+            QCOMPARE(model.index(1, col).data(Qt::ToolTipRole).toString(), why);
+            QCOMPARE(model.index(1, col).data(Qt::AccessibleDescriptionRole).toString(), why);
+        }
+        QCOMPARE(model.index(1, 0).data(Qt::ForegroundRole).isValid(), !why.isEmpty());
+        QVERIFY(!model.index(0, 0).data(Qt::ToolTipRole).isValid());
     }
 
     void shouldFormatNumbersAndIdentifiers()
