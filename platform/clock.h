@@ -14,6 +14,9 @@ public:
     // The current UTC time.
     virtual std::chrono::system_clock::time_point now() const = 0;
 
+    // The smallest step between two readings of now(); part of every measurement's error.
+    virtual std::chrono::nanoseconds resolution() const { return std::chrono::nanoseconds(1); }
+
     // Steps the clock to the given UTC time; false when the platform refused.
     [[nodiscard]] virtual bool setUtc(std::chrono::system_clock::time_point time) = 0;
 };

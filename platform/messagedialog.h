@@ -14,9 +14,10 @@ public:
 
     virtual ~MessageDialog() = default;
 
-    // Shows the message and returns the button the operator pressed.
+    // Shows the message and returns the button the operator pressed. A detailed text, when given,
+    // is there for the operator who asks for it (why the system refused, say).
     virtual Button show(const QString& text, const QString& title, Icon icon, Buttons buttons,
-                        Button defaultButton) = 0;
+                        Button defaultButton, const QString& detailedText = {}) = 0;
 };
 
 } // namespace ostrelle

@@ -11,6 +11,7 @@ public:
     // Rounded, not cut, to the millisecond: both ends of an exchange are read this way, and cut
     // readings would bias every offset by half a millisecond.
     std::chrono::system_clock::time_point now() const override;
+    std::chrono::nanoseconds resolution() const override { return std::chrono::milliseconds(1); }
     [[nodiscard]] bool setUtc(std::chrono::system_clock::time_point time) override;
 };
 

@@ -35,12 +35,15 @@ QMessageBox::Icon boxIcon(MessageDialog::Icon icon)
 } // namespace
 
 MessageDialog::Button WidgetMessageDialog::show(const QString& text, const QString& title, Icon icon,
-                                                Buttons buttons, Button defaultButton)
+                                                Buttons buttons, Button defaultButton,
+                                                const QString& detailedText)
 {
     const QMessageBox::StandardButtons shown =
         buttons == Buttons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok;
     QMessageBox box(boxIcon(icon), title, text, shown, m_parent);
     box.setDefaultButton(standardButton(defaultButton));
+    if (!detailedText.isEmpty())
+        box.setDetailedText(detailedText);
     const int pressed = box.exec();
     if (pressed == QMessageBox::Yes)
         return Button::Yes;

@@ -15,8 +15,8 @@ public:
 
     void setParentWidget(QWidget* parent) { m_parent = parent; }
 
-    Button show(const QString& text, const QString& title, Icon icon, Buttons buttons,
-                Button defaultButton) override;
+    Button show(const QString& text, const QString& title, Icon icon, Buttons buttons, Button defaultButton,
+                const QString& detailedText = {}) override;
 
 private:
     QPointer<QWidget> m_parent;

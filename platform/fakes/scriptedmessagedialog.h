@@ -19,10 +19,11 @@ public:
         Icon icon;
         Buttons buttons;
         Button defaultButton;
+        QString detailedText;
     };
 
-    Button show(const QString& text, const QString& title, Icon icon, Buttons buttons,
-                Button defaultButton) override;
+    Button show(const QString& text, const QString& title, Icon icon, Buttons buttons, Button defaultButton,
+                const QString& detailedText = {}) override;
 
     QList<Button> answers;
     QList<Shown> shown;
