@@ -1,12 +1,14 @@
 #include "app/mainwindow.h"
-#include "platform/qsettingsbackend.h"
+#include "platform/clockstepper.h"
 #include "platform/nativeudpchannel.h"
+#include "platform/qsettingsbackend.h"
 #include "platform/systemclock.h"
 #include "platform/widgetmessagedialog.h"
 
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -41,7 +43,9 @@ int main(int argc, char* argv[])
     ostrelle::QSettingsBackend store;
     ostrelle::NativeUdpChannel channel;
     ostrelle::WidgetMessageDialog messages;
+    const std::unique_ptr<ostrelle::ClockStepper> stepper = ostrelle::CreateClockStepper(clock);
     ostrelle::MainWindow window(clock, store, channel, messages);
+    window.monitor().cycle().setClockStepper(*stepper);
     messages.setParentWidget(&window);
     window.show();
     return app.exec();

@@ -1,16 +1,19 @@
 #include "ntp/pollcycle.h"
 
 #include "ntp/ntpreply.h"
+#include "ntp/unhealthyreason.h"
 #include "platform/clock.h"
+#include "platform/directclockstepper.h"
 #include "platform/messagedialog.h"
 #include "platform/udpchannel.h"
 #include "servers/serverformat.h"
 #include "servers/serverlistmodel.h"
 #include "servers/servername.h"
-#include "timekeeping/clockadjust.h"
 
 #include <QMetaObject>
-#include <cmath>
+#include <chrono>
+#include <utility>
+#include <vector>
 
 namespace ostrelle {
 
@@ -25,14 +28,34 @@ QByteArray datagramOf(const NtpPacketBytes& packet)
 
 PollCycle::PollCycle(ServerListModel& servers, UdpChannel& channel, Clock& clock, MessageDialog& messages,
                      QObject* parent)
-    : QObject(parent), m_servers(servers), m_channel(channel), m_clock(clock), m_messages(messages)
+    : QObject(parent), m_servers(servers), m_channel(channel), m_clock(clock), m_messages(messages),
+      m_directStepper(std::make_unique<DirectClockStepper>(clock))
 {
+    setClockStepper(*m_directStepper);
     connect(&m_channel, &UdpChannel::ready, this, &PollCycle::sendRequest);
     connect(&m_channel, &UdpChannel::datagramArrived, this, &PollCycle::processDatagram);
     connect(&m_channel, &UdpChannel::errorOccurred, this, &PollCycle::onChannelError);
     connect(&m_servers, &QAbstractItemModel::rowsRemoved, this,
             [this](const QModelIndex&, int first, int last) { serversRemoved(first, last); });
     connect(&m_servers, &QAbstractItemModel::modelReset, this, &PollCycle::serversReset);
+}
+
+PollCycle::~PollCycle() = default;
+
+void PollCycle::setSettings(const Settings& settings)
+{
+    if (settings.adjustClock && !m_settings.adjustClock)
+        m_stepper->allowAsking();
+    m_settings = settings;
+}
+
+void PollCycle::setClockStepper(ClockStepper& stepper)
+{
+    if (m_stepper)
+        disconnect(m_stepper, &ClockStepper::finished, this, &PollCycle::stepFinished);
+    m_stepper = &stepper;
+    m_pendingStep.reset();
+    connect(m_stepper, &ClockStepper::finished, this, &PollCycle::stepFinished);
 }
 
 void PollCycle::start()
@@ -109,7 +132,8 @@ void PollCycle::processDatagram(const QByteArray& datagram)
     m_servers.setAnswered(m_pollRow, reading);
     if (reading.usableAsSource) {
         m_candidates.append({m_pollRow, m_servers.record(m_pollRow).name, reading.stratum,
-                             reading.offsetSeconds, reading.roundTripSeconds});
+                             reading.offsetSeconds, reading.roundTripSeconds, reading.rootDelaySeconds,
+                             reading.rootDispersionSeconds, reading.precisionSeconds, reading.receivedAt});
     }
     finishStep(true, reading);
     pollNextServer();
@@ -127,15 +151,18 @@ void PollCycle::onChannelError(const QString& description)
              QStringLiteral("Brevikon Ostrelle"), MessageDialog::Icon::Critical);
 }
 
-std::optional<SourceCandidate> PollCycle::chooseClockSource(const QList<SourceCandidate>& candidates)
+AgreementResult PollCycle::chooseClockSource(const QList<SourceCandidate>& candidates, double endOfPass,
+                                             AgreementSeconds clockResolution)
 {
-    std::optional<SourceCandidate> best;
+    std::vector<AgreementCandidate> samples;
+    samples.reserve(static_cast<std::size_t>(candidates.size()));
     for (const SourceCandidate& c : candidates) {
-        if (!best || c.stratum < best->stratum ||
-            (c.stratum == best->stratum && std::abs(c.offsetSeconds) < std::abs(best->offsetSeconds)))
-            best = c;
+        samples.push_back({c.row, c.stratum, AgreementSeconds(c.offsetSeconds),
+                           AgreementSeconds(c.roundTripSeconds), AgreementSeconds(c.rootDelaySeconds),
+                           AgreementSeconds(c.rootDispersionSeconds), AgreementSeconds(c.precisionSeconds),
+                           AgreementSeconds(endOfPass - c.receivedAt)});
     }
-    return best;
+    return EvaluateAgreement(samples, clockResolution);
 }
 
 void PollCycle::endOfPass()
@@ -147,18 +174,63 @@ void PollCycle::endOfPass()
         m_lastPollText = text;
     m_synchronisedToText = QStringLiteral("None");
     m_lastAdjustmentText = QStringLiteral("None");
+    m_synchronisedToToolTip.clear();
 
-    const std::optional<SourceCandidate> source = chooseClockSource(m_candidates);
-    // Reset before anything can reach the operator, so that the next pass starts clean.
-    m_candidates.clear();
+    // Taken before anything can reach the operator, so that the next pass starts clean.
+    const QList<SourceCandidate> candidates = std::exchange(m_candidates, {});
+    const AgreementResult agreement = chooseClockSource(candidates, now, m_clock.resolution());
+    markAgreementProblems(candidates, agreement);
 
-    if (m_settings.adjustClock && source) {
-        if (SetSystemClock(now + source->offsetSeconds, m_clock)) {
-            m_synchronisedToText = source->server;
-            m_lastAdjustmentText = SecondsText(source->offsetSeconds) + QStringLiteral(" secs");
+    if (m_settings.adjustClock) {
+        if (!agreement.chosen) {
+            m_synchronisedToToolTip = ClockNotSetText(agreement);
+        } else if (m_stepper->busy()) {
+            // The operator may still be typing a password for an earlier pass's step.
+            m_synchronisedToToolTip = QStringLiteral(
+                "Clock not set: an earlier change of the clock is still waiting for an answer");
         } else {
+            const SourceCandidate& source = candidates.at(static_cast<qsizetype>(*agreement.chosen));
+            m_pendingStep = source;
+            // Whole microseconds: the offset carries no finer truth (NtpSeconds as a double resolve
+            // about half a microsecond), and the system service takes microseconds. The stepper
+            // may answer before step() returns, or in a later pass.
+            m_stepper->step(
+                std::chrono::round<std::chrono::microseconds>(AgreementSeconds(source.offsetSeconds)));
+        }
+    }
+    emit labelsChanged();
+}
+
+void PollCycle::markAgreementProblems(const QList<SourceCandidate>& candidates,
+                                      const AgreementResult& agreement)
+{
+    for (std::size_t i = 0; i < agreement.candidates.size(); ++i) {
+        const CandidateAgreement& verdict = agreement.candidates[i];
+        const int row = candidates.at(static_cast<qsizetype>(i)).row;
+        if (verdict.verdict == AgreementVerdict::Falseticker)
+            m_servers.markAgreementProblem(row, ServerProblem::Disagrees, agreement.agreeing,
+                                           agreement.counted, 0.0);
+        else if (verdict.verdict == AgreementVerdict::TooDistant)
+            m_servers.markAgreementProblem(row, ServerProblem::TooDistant, 0, 0,
+                                           verdict.rootDistance.count());
+    }
+}
+
+void PollCycle::stepFinished(bool ok, const QString& reason, bool cancelled)
+{
+    if (!m_pendingStep)
+        return;
+    const SourceCandidate source = *std::exchange(m_pendingStep, std::nullopt);
+    if (ok) {
+        m_synchronisedToText = source.server;
+        m_lastAdjustmentText = SecondsText(source.offsetSeconds) + QStringLiteral(" secs");
+        m_synchronisedToToolTip.clear();
+    } else {
+        m_synchronisedToToolTip = ClockRefusedText(reason, cancelled);
+        // The operator who declined knows; asking again is for the Options dialog.
+        if (!cancelled) {
             showOnce(m_clockMessageOpen, QStringLiteral("Unable to set system time."),
-                     QStringLiteral("Ostrelle"), MessageDialog::Icon::Warning);
+                     QStringLiteral("Ostrelle"), MessageDialog::Icon::Warning, reason);
         }
     }
     emit labelsChanged();
@@ -214,7 +286,8 @@ void PollCycle::serversReset()
     m_candidates.clear();
 }
 
-void PollCycle::showOnce(bool& open, const QString& text, const QString& title, MessageDialog::Icon icon)
+void PollCycle::showOnce(bool& open, const QString& text, const QString& title, MessageDialog::Icon icon,
+                         const QString& detailedText)
 {
     if (open)
         return;
@@ -223,8 +296,9 @@ void PollCycle::showOnce(bool& open, const QString& text, const QString& title, 
     // ticks and datagrams go on around it.
     QMetaObject::invokeMethod(
         this,
-        [this, &open, text, title, icon] {
-            m_messages.show(text, title, icon, MessageDialog::Buttons::Ok, MessageDialog::Button::Ok);
+        [this, &open, text, title, icon, detailedText] {
+            m_messages.show(text, title, icon, MessageDialog::Buttons::Ok, MessageDialog::Button::Ok,
+                            detailedText);
             open = false;
         },
         Qt::QueuedConnection);

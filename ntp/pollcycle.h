@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ntp/agreement.h"
 #include "platform/messagedialog.h"
 #include "servers/serverrecord.h"
 #include "servers/settingsstore.h"
@@ -10,11 +11,13 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <memory>
 #include <optional>
 
 namespace ostrelle {
 
 class Clock;
+class ClockStepper;
 class ServerListModel;
 class UdpChannel;
 
@@ -36,6 +39,10 @@ struct SourceCandidate
     int stratum = 0;
     double offsetSeconds = 0.0;
     double roundTripSeconds = 0.0;
+    double rootDelaySeconds = 0.0;
+    double rootDispersionSeconds = 0.0;
+    double precisionSeconds = 0.0;
+    double receivedAt = 0.0; // NtpSeconds of our clock
 };
 
 // The round-robin over the server list: one request at a time, ten ticks to answer, then the end
@@ -49,8 +56,12 @@ public:
 
     PollCycle(ServerListModel& servers, UdpChannel& channel, Clock& clock, MessageDialog& messages,
               QObject* parent = nullptr);
+    ~PollCycle() override;
 
-    void setSettings(const Settings& settings) { m_settings = settings; }
+    // Switching clock adjustment on lets the stepper ask the operator again.
+    void setSettings(const Settings& settings);
+    // What steps the clock at the end of a pass; without one, the clock is set directly.
+    void setClockStepper(ClockStepper& stepper);
     const Settings& settings() const { return m_settings; }
 
     // The first step at once, as at start-up.
@@ -67,9 +78,11 @@ public:
     // The next tick acts at once (after the operator changed the list or the options).
     void pollSoon() { m_countdown = 0; }
 
-    // The source chosen from a pass's candidates: the lowest stratum, then the smallest offset,
-    // the earlier row on a tie; none when there is no candidate.
-    static std::optional<SourceCandidate> chooseClockSource(const QList<SourceCandidate>& candidates);
+    // The agreement of a pass's candidates ended at endOfPass (NtpSeconds), read with a clock of
+    // the given resolution: among the servers that agree, the lowest stratum, then the smallest
+    // offset, the earlier row on a tie; chosen indexes candidates.
+    static AgreementResult chooseClockSource(const QList<SourceCandidate>& candidates, double endOfPass,
+                                             AgreementSeconds clockResolution);
 
     int pollRow() const { return m_pollRow; } // -1 before the first server of a pass
     int countdown() const { return m_countdown; }
@@ -81,6 +94,8 @@ public:
     const QString& lastPollText() const { return m_lastPollText; }
     const QString& synchronisedToText() const { return m_synchronisedToText; }
     const QString& lastAdjustmentText() const { return m_lastAdjustmentText; }
+    // Why "Synchronised to:" reads "None" although clock adjustment is on; empty otherwise.
+    const QString& synchronisedToToolTip() const { return m_synchronisedToToolTip; }
 
 signals:
     void labelsChanged();
@@ -88,13 +103,16 @@ signals:
 
 private:
     void endOfPass();
+    void markAgreementProblems(const QList<SourceCandidate>& candidates, const AgreementResult& agreement);
+    void stepFinished(bool ok, const QString& reason, bool cancelled);
     void finishStep(bool answered, const ServerReading& reading = {});
     void timeOut(int row, ServerProblems why);
     void abandonRequest();
     void serversRemoved(int first, int last);
     void serversReset();
     // Shows a message after the current handler has returned, unless the same kind is still open.
-    void showOnce(bool& open, const QString& text, const QString& title, MessageDialog::Icon icon);
+    void showOnce(bool& open, const QString& text, const QString& title, MessageDialog::Icon icon,
+                  const QString& detailedText = {});
 
     ServerListModel& m_servers;
     UdpChannel& m_channel;
@@ -113,12 +131,18 @@ private:
     bool m_requestSent = false;
     QList<SourceCandidate> m_candidates;
 
+    std::unique_ptr<ClockStepper> m_directStepper;
+    ClockStepper* m_stepper = nullptr;
+    // The source of the step the stepper has not answered yet; its answer sets the labels.
+    std::optional<SourceCandidate> m_pendingStep;
+
     bool m_clockMessageOpen = false;
     bool m_socketMessageOpen = false;
 
     QString m_lastPollText = QStringLiteral("-");
     QString m_synchronisedToText = QStringLiteral("None");
     QString m_lastAdjustmentText = QStringLiteral("None");
+    QString m_synchronisedToToolTip;
 };
 
 } // namespace ostrelle

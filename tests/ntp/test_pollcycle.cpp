@@ -1,5 +1,6 @@
 #include "ntp/pollcycle.h"
 #include "platform/fakes/fakeclock.h"
+#include "platform/fakes/fakeclockstepper.h"
 #include "platform/fakes/fakeudpchannel.h"
 #include "platform/fakes/scriptedmessagedialog.h"
 #include "serverreply.h"
@@ -98,7 +99,29 @@ struct Rig
     FakeUdpChannel channel;
     FakeClock clock;
     ScriptedMessageDialog messages;
+    FakeClockStepper stepper;
     PollCycle cycle{model, channel, clock, messages};
+};
+
+// Three stratum-2 servers near true time and a stratum-1 server an hour ahead, with clock
+// adjustment on and the clock set through the fake stepper.
+struct AgreementRig : Rig
+{
+    AgreementRig() : Rig({"hour.example", "a.example", "b.example", "c.example"})
+    {
+        settings.adjustClock = true;
+        cycle.setClockStepper(stepper);
+    }
+    void pass(const Answers& answers)
+    {
+        for (const Answer& a : answers)
+            answer(a);
+    }
+    void threeAgreeOneHourAhead() { pass({at(3600.0, 1), at(0.002, 2), at(-0.001, 2), at(0.003, 2)}); }
+    QString tip(int row, int role = Qt::ToolTipRole) const
+    {
+        return model.index(row - 1, 0).data(role).toString();
+    }
 };
 
 } // namespace
@@ -381,6 +404,94 @@ private slots:
         QCOMPARE(rig.messages.shown.size(), 2);
     }
 
+    void shouldStepOnlyFromServersThatAgree()
+    {
+        AgreementRig rig;
+        rig.start();
+        rig.threeAgreeOneHourAhead();
+        QCOMPARE(rig.stepper.steps.size(), 1);
+        QVERIFY(std::chrono::abs(rig.stepper.steps.first()) < std::chrono::milliseconds(5));
+        QCOMPARE(rig.cycle.synchronisedToText(), "b.example"); // the smallest offset of the three
+        QCOMPARE(rig.cycle.lastAdjustmentText(), "-0.001 secs");
+        QVERIFY(rig.colour(1));
+        QCOMPARE(rig.tip(1), "Disagrees with 3 of 4 servers");
+        QCOMPARE(rig.tip(1, Qt::AccessibleDescriptionRole), "Disagrees with 3 of 4 servers");
+        QCOMPARE(QList<bool>({rig.colour(2), rig.colour(3), rig.colour(4)}),
+                 QList<bool>({false, false, false}));
+        QVERIFY(rig.cycle.synchronisedToToolTip().isEmpty());
+    }
+
+    void shouldNotStepWithoutAMajority()
+    {
+        AgreementRig rig;
+        rig.remove(1);
+        rig.remove(1);
+        rig.start();
+        rig.pass({at(0.0, 2), at(5.0, 2)});
+        QVERIFY(rig.stepper.steps.isEmpty());
+        QCOMPARE(rig.cycle.synchronisedToText(), "None");
+        QCOMPARE(rig.cycle.lastAdjustmentText(), "None");
+        QVERIFY2(rig.cycle.synchronisedToToolTip().contains("no majority"),
+                 qPrintable(rig.cycle.synchronisedToToolTip()));
+        QCOMPARE(QList<bool>({rig.colour(1), rig.colour(2)}), QList<bool>({false, false}));
+    }
+
+    void shouldTakeALateAnswerIntoThatPassesLabels()
+    {
+        AgreementRig rig;
+        rig.stepper.answerAtOnce = false;
+        rig.start();
+        rig.threeAgreeOneHourAhead();
+        QCOMPARE(rig.cycle.synchronisedToText(), "None");
+        QCOMPARE(rig.pollRow(), 0); // the pass is over, nothing waits
+        QSignalSpy labels(&rig.cycle, &PollCycle::labelsChanged);
+
+        rig.tick(30);
+        rig.stepper.answer(true);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(rig.cycle.synchronisedToText(), "b.example");
+        QCOMPARE(rig.cycle.lastAdjustmentText(), "-0.001 secs");
+    }
+
+    void shouldShowTheSystemsReasonOnceWhenItRefuses()
+    {
+        AgreementRig rig;
+        rig.stepper.succeed = false;
+        rig.start();
+        rig.threeAgreeOneHourAhead();
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.messages.shown.size(), 1);
+        QCOMPARE(rig.messages.shown.first().text, "Unable to set system time.");
+        QCOMPARE(rig.messages.shown.first().detailedText, rig.stepper.refusal);
+        QCOMPARE(rig.cycle.synchronisedToText(), "None");
+        QVERIFY(rig.cycle.synchronisedToToolTip().contains(rig.stepper.refusal));
+    }
+
+    void shouldStopAskingAfterACancelUntilAdjustmentIsSwitchedOnAgain()
+    {
+        AgreementRig rig;
+        rig.stepper.succeed = false;
+        rig.stepper.cancel = true;
+        rig.start();
+        rig.threeAgreeOneHourAhead();
+        rig.tick(60);
+        rig.threeAgreeOneHourAhead();
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.stepper.steps.size(), 1);
+        QVERIFY(rig.messages.shown.isEmpty());
+        QVERIFY(rig.cycle.synchronisedToToolTip().contains("not authorised"));
+
+        rig.stepper.succeed = true;
+        Settings off = rig.settings;
+        off.adjustClock = false;
+        rig.cycle.setSettings(off);
+        rig.cycle.setSettings(rig.settings);
+        rig.tick(60);
+        rig.threeAgreeOneHourAhead();
+        QCOMPARE(rig.stepper.steps.size(), 2);
+        QCOMPARE(rig.cycle.synchronisedToText(), "b.example");
+    }
+
     void shouldKeepPollStateWithTheServerWhenARowIsRemoved_data()
     {
         QTest::addColumn<int>("removedRow");
@@ -507,21 +618,26 @@ private slots:
     {
         QTest::addColumn<QList<SourceCandidate>>("candidates");
         QTest::addColumn<int>("chosenRow"); // -1: none
+        // Round trips of 1.2 s make intervals of about ±0.6 s, so that these agree.
         const auto c = [](int row, int stratum, double offset) {
-            return SourceCandidate{row, {}, stratum, offset, 0.0};
+            return SourceCandidate{row, {}, stratum, offset, 1.2, 0.0, 0.0, 0.0, 100.0};
         };
         QTest::newRow("none") << QList<SourceCandidate>{} << -1;
         QTest::newRow("stratum first") << QList{c(0, 2, 0.001), c(1, 1, 0.5)} << 1;
         QTest::newRow("smaller offset") << QList{c(0, 1, -0.02), c(1, 1, 0.01)} << 1;
         QTest::newRow("tie keeps earlier") << QList{c(0, 1, 0.01), c(1, 1, -0.01)} << 0;
+        QTest::newRow("stratum 1 an hour off loses")
+            << QList{c(0, 1, 3600.0), c(1, 2, 0.1), c(2, 2, 0.0), c(3, 2, -0.1)} << 2;
+        QTest::newRow("two that disagree") << QList{c(0, 1, 0.0), c(1, 2, 5.0)} << -1;
     }
 
     void shouldChooseLowestStratumThenSmallestOffset()
     {
         QFETCH(QList<SourceCandidate>, candidates);
         QFETCH(int, chosenRow);
-        const auto chosen = PollCycle::chooseClockSource(candidates);
-        QCOMPARE(chosen ? chosen->row : -1, chosenRow);
+        const AgreementResult result =
+            PollCycle::chooseClockSource(candidates, 101.0, AgreementSeconds(0.001));
+        QCOMPARE(result.chosen ? candidates.at(static_cast<qsizetype>(*result.chosen)).row : -1, chosenRow);
     }
 };
 
