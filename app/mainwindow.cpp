@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/unhealthyrowdelegate.h"
 #include "dialogs/aboutdialog.h"
 #include "dialogs/addserverdialog.h"
 #include "dialogs/kit/artwork.h"
@@ -75,6 +76,7 @@ void MainWindow::buildControls()
     ServerListModel& servers = m_monitor.servers();
     m_serverView = makeNamed<QTableView>(QStringLiteral("MSFlexGridNtp"), this);
     m_serverView->setModel(&servers);
+    m_serverView->setItemDelegate(new UnhealthyRowDelegate(m_serverView));
     m_serverView->verticalHeader()->hide();
     m_serverView->horizontalHeader()->setHighlightSections(false);
     m_serverView->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -172,6 +174,7 @@ void MainWindow::showLabels()
     const PollCycle& cycle = m_monitor.cycle();
     m_lastPollLabel->setText(cycle.lastPollText());
     m_synchronisedToLabel->setText(cycle.synchronisedToText());
+    m_synchronisedToLabel->setToolTip(cycle.synchronisedToToolTip());
     m_lastAdjustmentLabel->setText(cycle.lastAdjustmentText());
 }
 
