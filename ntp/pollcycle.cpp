@@ -44,7 +44,9 @@ PollCycle::~PollCycle() = default;
 
 void PollCycle::setSettings(const Settings& settings)
 {
-    if (settings.adjustClock && !m_settings.adjustClock)
+    // Settings come from the store at start-up and from the operator's OK in Options: with clock
+    // adjustment on, either is a fresh wish to have the clock set, so a declined prompt may come again.
+    if (settings.adjustClock)
         m_stepper->allowAsking();
     m_settings = settings;
 }

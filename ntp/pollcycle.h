@@ -58,7 +58,7 @@ public:
               QObject* parent = nullptr);
     ~PollCycle() override;
 
-    // Switching clock adjustment on lets the stepper ask the operator again.
+    // Settings with clock adjustment on let the stepper ask the operator again.
     void setSettings(const Settings& settings);
     // What steps the clock at the end of a pass; without one, the clock is set directly.
     void setClockStepper(ClockStepper& stepper);

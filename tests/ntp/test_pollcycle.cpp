@@ -467,7 +467,7 @@ private slots:
         QVERIFY(rig.cycle.synchronisedToToolTip().contains(rig.stepper.refusal));
     }
 
-    void shouldStopAskingAfterACancelUntilAdjustmentIsSwitchedOnAgain()
+    void shouldStopAskingAfterACancelUntilAdjustmentIsConfirmedAgain()
     {
         AgreementRig rig;
         rig.stepper.succeed = false;
@@ -485,7 +485,11 @@ private slots:
         Settings off = rig.settings;
         off.adjustClock = false;
         rig.cycle.setSettings(off);
-        rig.cycle.setSettings(rig.settings);
+        rig.tick(60);
+        rig.threeAgreeOneHourAhead();
+        QCOMPARE(rig.stepper.steps.size(), 1);
+
+        rig.cycle.setSettings(rig.settings); // the operator's OK in Options with adjustment on
         rig.tick(60);
         rig.threeAgreeOneHourAhead();
         QCOMPARE(rig.stepper.steps.size(), 2);
