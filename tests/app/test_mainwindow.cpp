@@ -123,6 +123,30 @@ private slots:
         QCOMPARE(h.storedNames(), (QStringList{Three[1], Three[2]}));
     }
 
+    void shouldKeepASelectedRedRowRecognisable_data()
+    {
+        QTest::addColumn<bool>("red");
+        QTest::newRow("red row") << true;
+        QTest::newRow("healthy row") << false;
+    }
+
+    void shouldKeepASelectedRedRowRecognisable()
+    {
+        QFETCH(bool, red);
+        Harness h(Three);
+        if (red)
+            h.monitor().servers().setTimedOut(1, {});
+        h.clickRow(1);
+        const QRect cell = h.grid()->visualRect(h.grid()->model()->index(1, 0));
+        const QImage image = h.grid()->viewport()->grab().toImage();
+        // The first cell's left edge, inside the grid line.
+        const QColor edge = image.pixelColor(cell.left() + 1, cell.center().y());
+        QCOMPARE(edge == QColor(Qt::red), red);
+        // The selection still shows beside the mark.
+        const QColor beside = image.pixelColor(cell.center().x() + cell.width() / 3, cell.top() + 2);
+        QVERIFY(beside != h.grid()->palette().color(QPalette::Base));
+    }
+
     void shouldFitColumnsBesideTheVerticalScrollBar()
     {
         QStringList many;
