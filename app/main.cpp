@@ -3,8 +3,10 @@
 #include "platform/nativeudpchannel.h"
 #include "platform/systemclock.h"
 #include "platform/widgetmessagedialog.h"
+#include "report/reportpoller.h"
 
 #include <QApplication>
+#include <QTextStream>
 #include <cstdio>
 #include <cstdlib>
 
@@ -24,10 +26,30 @@ bool hasDisplay()
 #endif
 }
 
+// --report, --help, --version and usage errors: no display, no window, an exit status.
+int runWithoutWindow(int argc, char* argv[], const ostrelle::CommandLine& line)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Ostrelle"));
+    ostrelle::SystemClock clock;
+    ostrelle::QSettingsBackend store;
+    ostrelle::ReportPoller poller(clock, store);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    return ostrelle::RunCommandLine(line, poller, out, err);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const ostrelle::CommandLine line = ostrelle::ParseCommandLine(arguments);
+    if (line.action != ostrelle::CommandLine::Action::StartWindow)
+        return runWithoutWindow(argc, argv, line);
+
     if (!hasDisplay()) {
         std::fputs("ostrelle: no graphical display found (DISPLAY and WAYLAND_DISPLAY are not set); "
                    "start it from a desktop session.\n",
