@@ -3,6 +3,7 @@
 #include "platform/nativeudpchannel.h"
 #include "platform/systemclock.h"
 #include "platform/widgetmessagedialog.h"
+#include "platform/readingclock.h"
 #include "report/reportpoller.h"
 
 #include <QApplication>
@@ -31,7 +32,8 @@ int runWithoutWindow(int argc, char* argv[], const ostrelle::CommandLine& line)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Ostrelle"));
-    ostrelle::SystemClock clock;
+    // The report only reads the clock.
+    ostrelle::ReadingClock clock;
     ostrelle::QSettingsBackend store;
     ostrelle::ReportPoller poller(clock, store);
     QTextStream out(stdout);

@@ -24,8 +24,9 @@ namespace ostrelle {
 
 namespace {
 
-// The clock seam reads to the millisecond, so no offset is known more finely than that.
-constexpr AgreementSeconds ClockResolution{0.001};
+// The report reads the clock and the kernel's receive stamps to the nanosecond; reading them costs
+// around a microsecond, the finest an offset is known.
+constexpr AgreementSeconds ClockResolution{1e-6};
 
 // Loading the settings never asks the operator anything; were it ever to, a report has no one
 // to ask, and standard error is where its messages belong.

@@ -1,6 +1,6 @@
 #include "platform/fakes/memorysettingsbackend.h"
 #include "platform/fakes/scriptedmessagedialog.h"
-#include "platform/systemclock.h"
+#include "platform/readingclock.h"
 #include "report/reportpoller.h"
 #include "servers/settingsstore.h"
 #include "tests/support/ntpresponder.h"
@@ -72,7 +72,7 @@ struct Run
 
 Run runReport(const QStringList& arguments, SettingsBackend& store)
 {
-    SystemClock clock;
+    ReadingClock clock;
     ReportPoller poller(clock, store);
     Run run;
     QTextStream out(&run.out);
