@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
-#include "platform/qsettingsbackend.h"
+#include "history/historyrecorder.h"
 #include "platform/nativeudpchannel.h"
+#include "platform/qsettingsbackend.h"
 #include "platform/systemclock.h"
 #include "platform/widgetmessagedialog.h"
 #include "platform/readingclock.h"
@@ -60,13 +61,18 @@ int main(int argc, char* argv[])
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrelle"));
+    // Places the history in the data folder's Brevikon/Ostrelle; the INI file does not depend on it.
+    QApplication::setOrganizationName(QStringLiteral("Brevikon"));
 
     ostrelle::SystemClock clock;
     ostrelle::QSettingsBackend store;
     ostrelle::NativeUdpChannel channel;
     ostrelle::WidgetMessageDialog messages;
+    // Before the window, so that it outlives the history windows that read from it.
+    ostrelle::HistoryRecorder history;
     ostrelle::MainWindow window(clock, store, channel, messages);
     messages.setParentWidget(&window);
+    window.setHistoryRecorder(history);
     window.show();
     return app.exec();
 }
