@@ -2,9 +2,9 @@
 #include "history/historyrecorder.h"
 #include "platform/nativeudpchannel.h"
 #include "platform/qsettingsbackend.h"
+#include "platform/readingclock.h"
 #include "platform/systemclock.h"
 #include "platform/widgetmessagedialog.h"
-#include "platform/readingclock.h"
 #include "report/reportpoller.h"
 
 #include <QApplication>
