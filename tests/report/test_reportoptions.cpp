@@ -11,80 +11,128 @@ class ReportOptionsTest : public QObject
     Q_OBJECT
 
 private slots:
-    void shouldChooseTheActionFromTheArguments_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<Action>("action");
-
-        QTest::newRow("no arguments") << QStringList{} << Action::StartWindow;
-        QTest::newRow("Qt's own options stay the window's")
-            << QStringList{"-platform", "offscreen"} << Action::StartWindow;
-        QTest::newRow("a word that is none of ours") << QStringList{"--reportx"} << Action::StartWindow;
-        QTest::newRow("report") << QStringList{"--report"} << Action::Report;
-        QTest::newRow("help") << QStringList{"--help"} << Action::ShowHelp;
-        QTest::newRow("version") << QStringList{"--version"} << Action::ShowVersion;
-        QTest::newRow("unknown option beside report")
-            << QStringList{"--report", "--colour"} << Action::UsageError;
-        QTest::newRow("bad format") << QStringList{"--report", "--format", "xml"} << Action::UsageError;
-        QTest::newRow("format without value") << QStringList{"--report", "--format"} << Action::UsageError;
-        QTest::newRow("zero time-out") << QStringList{"--report", "--timeout", "0"} << Action::UsageError;
-        QTest::newRow("time-out not a number")
-            << QStringList{"--report", "--timeout", "ten"} << Action::UsageError;
-        QTest::newRow("blank server") << QStringList{"--report", "  "} << Action::UsageError;
-        QTest::newRow("stratum 16") << QStringList{"--report", "--stratum-limit", "16"} << Action::UsageError;
-        QTest::newRow("negative age")
-            << QStringList{"--report", "--reference-age-limit", "-5"} << Action::UsageError;
-        QTest::newRow("report option without report")
-            << QStringList{"--format", "json"} << Action::UsageError;
-    }
-
-    void shouldChooseTheActionFromTheArguments()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(Action, action);
-
-        arguments.prepend(QStringLiteral("ostrelle"));
-        const CommandLine line = ParseCommandLine(arguments);
-        QCOMPARE(line.action, action);
-        if (action == Action::UsageError) {
-            // One line on standard error, named for the program.
-            QVERIFY2(line.text.startsWith(QLatin1String("ostrelle: ")), qPrintable(line.text));
-            QCOMPARE(line.text.count(QLatin1Char('\n')), 1);
-            QVERIFY(line.text.endsWith(QLatin1Char('\n')));
-        }
-    }
-
-    void shouldReadTheReportOptions()
-    {
-        const CommandLine line = ParseCommandLine({"ostrelle", "--report", "--format", "prometheus",
-                                                   "--timeout", "2.5", "--stratum-limit", "3",
-                                                   "--reference-age-limit=45", " a.example ", "127.0.0.1"});
-        QCOMPARE(line.action, Action::Report);
-        QCOMPARE(line.options.format, ReportFormat::Prometheus);
-        QCOMPARE(line.options.timeout, 2500ms);
-        QCOMPARE(line.options.stratumLimit, std::optional<int>(3));
-        QCOMPARE(line.options.referenceAgeLimit, std::optional<std::chrono::minutes>(45min));
-        QCOMPARE(line.options.servers, QStringList({"a.example", "127.0.0.1"}));
-
-        const CommandLine bare = ParseCommandLine({"ostrelle", "--report"});
-        QVERIFY(!bare.options.stratumLimit && !bare.options.referenceAgeLimit &&
-                bare.options.servers.isEmpty());
-    }
-
-    void shouldPrintHelpAndVersionWithoutPolling()
-    {
-        const CommandLine help = ParseCommandLine({"/usr/bin/ostrelle", "--report", "--help"});
-        QCOMPARE(help.action, Action::ShowHelp);
-        QVERIFY2(help.text.startsWith(QLatin1String("Usage: ostrelle ")), qPrintable(help.text));
-        for (const char* option :
-             {"--report", "--format", "--timeout", "--stratum-limit", "--reference-age-limit"})
-            QVERIFY2(help.text.contains(QLatin1String(option)), option);
-
-        const CommandLine version = ParseCommandLine({"ostrelle", "--version"});
-        QCOMPARE(version.action, Action::ShowVersion);
-        QVERIFY2(version.text.contains(QLatin1String(OSTRELLE_VERSION)), qPrintable(version.text));
-    }
+    void shouldChooseTheActionFromTheArguments_data();
+    void shouldChooseTheActionFromTheArguments();
+    void shouldSplitHostAndPort_data();
+    void shouldSplitHostAndPort();
+    void shouldReadTheReportOptions();
+    void shouldFallBackToDefaults();
+    void shouldPrintHelpAndVersionWithoutPolling();
 };
+
+void ReportOptionsTest::shouldChooseTheActionFromTheArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Action>("action");
+
+    QTest::newRow("no arguments") << QStringList{} << Action::StartWindow;
+    QTest::newRow("Qt's own options stay the window's")
+        << QStringList{"-platform", "offscreen"} << Action::StartWindow;
+    QTest::newRow("a word that is none of ours") << QStringList{"--reportx"} << Action::StartWindow;
+    QTest::newRow("report") << QStringList{"--report"} << Action::Report;
+    QTest::newRow("help") << QStringList{"--help"} << Action::ShowHelp;
+    QTest::newRow("version") << QStringList{"--version"} << Action::ShowVersion;
+    QTest::newRow("unknown option beside report")
+        << QStringList{"--report", "--colour"} << Action::UsageError;
+    QTest::newRow("bad format") << QStringList{"--report", "--format", "xml"} << Action::UsageError;
+    QTest::newRow("format without value") << QStringList{"--report", "--format"} << Action::UsageError;
+    QTest::newRow("zero time-out") << QStringList{"--report", "--timeout", "0"} << Action::UsageError;
+    QTest::newRow("time-out not a number")
+        << QStringList{"--report", "--timeout", "ten"} << Action::UsageError;
+    QTest::newRow("blank server") << QStringList{"--report", "  "} << Action::UsageError;
+    QTest::newRow("stratum 16") << QStringList{"--report", "--stratum-limit", "16"} << Action::UsageError;
+    QTest::newRow("negative age") << QStringList{"--report", "--reference-age-limit", "-5"}
+                                  << Action::UsageError;
+    QTest::newRow("report option without report") << QStringList{"--format", "json"} << Action::UsageError;
+    QTest::newRow("port out of range") << QStringList{"--report", "127.0.0.1:65536"} << Action::UsageError;
+    QTest::newRow("port not a number") << QStringList{"--report", "a.example:ntp"} << Action::UsageError;
+    QTest::newRow("bracket left open") << QStringList{"--report", "[::1:123"} << Action::UsageError;
+}
+
+void ReportOptionsTest::shouldSplitHostAndPort_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+
+    QTest::newRow("name") << "a.example"
+                          << "a.example" << 123;
+    QTest::newRow("name and port") << "a.example:12300"
+                                   << "a.example" << 12300;
+    QTest::newRow("IPv4 and port") << "127.0.0.2:1"
+                                   << "127.0.0.2" << 1;
+    QTest::newRow("bare IPv6") << "::1"
+                               << "::1" << 123;
+    QTest::newRow("bracketed IPv6") << "[fe80::1%eth0]"
+                                    << "fe80::1%eth0" << 123;
+    QTest::newRow("bracketed IPv6 and port") << "[::1]:65535"
+                                             << "::1" << 65535;
+}
+
+void ReportOptionsTest::shouldSplitHostAndPort()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    const std::optional<ServerAddress> address = SplitServerAddress(server);
+    QVERIFY(address);
+    QCOMPARE(address->host, host);
+    QCOMPARE(int(address->port), port);
+}
+
+void ReportOptionsTest::shouldChooseTheActionFromTheArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(Action, action);
+
+    arguments.prepend(QStringLiteral("ostrelle"));
+    const CommandLine line = ParseCommandLine(arguments);
+    QCOMPARE(line.action, action);
+    if (action == Action::UsageError) {
+        // One line on standard error, named for the program.
+        QVERIFY2(line.text.startsWith(QLatin1String("ostrelle: ")), qPrintable(line.text));
+        QCOMPARE(line.text.count(QLatin1Char('\n')), 1);
+        QVERIFY(line.text.endsWith(QLatin1Char('\n')));
+    }
+}
+
+void ReportOptionsTest::shouldReadTheReportOptions()
+{
+    const CommandLine line =
+        ParseCommandLine({"ostrelle", "--report", "--format", "prometheus", "--timeout", "2.5",
+                          "--stratum-limit", "3", "--reference-age-limit=45", " a.example ", "127.0.0.1"});
+    QCOMPARE(line.action, Action::Report);
+    QCOMPARE(line.options.format, ReportFormat::Prometheus);
+    QCOMPARE(line.options.timeout, 2500ms);
+    QCOMPARE(line.options.stratumLimit, std::optional<int>(3));
+    QCOMPARE(line.options.referenceAgeLimit, std::optional<std::chrono::minutes>(45min));
+    QCOMPARE(line.options.servers, QStringList({"a.example", "127.0.0.1"}));
+}
+
+void ReportOptionsTest::shouldFallBackToDefaults()
+{
+    const CommandLine line = ParseCommandLine({"ostrelle", "--report"});
+    QCOMPARE(line.action, Action::Report);
+    QCOMPARE(line.options.format, ReportFormat::Text);
+    QCOMPARE(line.options.timeout, 10s);
+    QVERIFY(!line.options.stratumLimit);
+    QVERIFY(!line.options.referenceAgeLimit);
+    QVERIFY(line.options.servers.isEmpty());
+}
+
+void ReportOptionsTest::shouldPrintHelpAndVersionWithoutPolling()
+{
+    const CommandLine help = ParseCommandLine({"/usr/bin/ostrelle", "--report", "--help"});
+    QCOMPARE(help.action, Action::ShowHelp);
+    QVERIFY2(help.text.startsWith(QLatin1String("Usage: ostrelle ")), qPrintable(help.text));
+    for (const char* option :
+         {"--report", "--format", "--timeout", "--stratum-limit", "--reference-age-limit"})
+        QVERIFY2(help.text.contains(QLatin1String(option)), option);
+
+    const CommandLine version = ParseCommandLine({"ostrelle", "--version"});
+    QCOMPARE(version.action, Action::ShowVersion);
+    QVERIFY2(version.text.contains(QLatin1String(OSTRELLE_VERSION)), qPrintable(version.text));
+}
 
 QTEST_GUILESS_MAIN(ReportOptionsTest)
 #include "test_reportoptions.moc"
