@@ -55,7 +55,7 @@ struct Errors
             std::printf("  %-40s no answer (%d failed)\n", who, failed);
             return;
         }
-        std::printf("  %-40s median %7.3f ms   worst %7.3f ms   (%zu polls, %d failed)\n", who,
+        std::printf("  %-40s median %8.4f ms   worst %8.4f ms   (%zu polls, %d failed)\n", who,
                     Median(values) * 1e3, Worst(values) * 1e3, values.size(), failed);
         QStringList counts;
         for (auto it = texts.cbegin(); it != texts.cend(); ++it)
