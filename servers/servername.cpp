@@ -2,6 +2,11 @@
 
 namespace ostrelle {
 
+QString TypedServerName(const QString& typed)
+{
+    return typed.trimmed();
+}
+
 ServerNameCheck CheckServerName(const QString& name)
 {
     if (name.trimmed().isEmpty())
