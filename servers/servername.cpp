@@ -20,7 +20,11 @@ QString DisplayServerName(const QString& name)
 {
     if (name.size() <= MaxServerNameLength)
         return name;
-    return name.left(MaxServerNameLength - 3) + QStringLiteral("...");
+    qsizetype kept = MaxServerNameLength - 3;
+    // A character outside the Basic Multilingual Plane is two code units: keep both or neither.
+    if (name.at(kept - 1).isHighSurrogate() && name.at(kept).isLowSurrogate())
+        --kept;
+    return name.left(kept) + QStringLiteral("...");
 }
 
 } // namespace ostrelle
