@@ -98,7 +98,7 @@ def servernames():
     write("servername", "blank.txt", b"\0 \t\r\n")
     write("servername", "long.txt", b"\0" + b"a" * 256)
     write("servername", "ini_special.txt", b"\0a=b;c\\d \"e\"\n[Settings]")
-    write("servername", "emoji_at_cut.bin", b"\x01" + "\U0001F552".encode("utf-16-le") * 140)
+    write("servername", "emoji_at_cut.bin", b"\x01" + ("x" + "\U0001F552" * 140).encode("utf-16-le"))
     write("servername", "lone_surrogate.bin", b"\x01" + "x".encode("utf-16-le") + b"\x00\xd8")
 
 
