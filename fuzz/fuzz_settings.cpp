@@ -123,6 +123,8 @@ void runPass(Monitor& monitor, FakeClock& clock, FakeUdpChannel& channel, const 
             return CheckServerName(r.name) == ServerNameCheck::Usable;
         });
 
+    // The clock's time when the pass ends, read before the end of the pass may set it.
+    double passEnd = NowNtpSeconds(clock);
     std::optional<double> bestOffset;
     int bestStratum = 0;
     qsizetype asked = 0;
@@ -141,6 +143,7 @@ void runPass(Monitor& monitor, FakeClock& clock, FakeUdpChannel& channel, const 
             continue;
         }
         clock.advanceMs(RoundTripMs);
+        passEnd = NowNtpSeconds(clock);
         channel.deliver(replyTo(channel.sent.last().datagram, answer, cycle.requestSendTime()));
         const ServerRecord& record = servers.record(row);
         OSTRELLE_FUZZ_CHECK(record.state == ServerState::Answered);
@@ -161,13 +164,11 @@ void runPass(Monitor& monitor, FakeClock& clock, FakeUdpChannel& channel, const 
     OSTRELLE_FUZZ_CHECK(asked == usable && servers.rowCount() == servers.names().size());
 
     // Only the end of a pass sets the clock, once, from its best answer, when the operator asked.
-    const double endOfPass = NowNtpSeconds(clock);
     if (!settings.adjustClock || !bestOffset) {
         OSTRELLE_FUZZ_CHECK(clock.setCalls.isEmpty());
-    } else if (const auto target = UtcTimeFromNtpSeconds(endOfPass + *bestOffset)) {
+    } else if (const auto target = UtcTimeFromNtpSeconds(passEnd + *bestOffset)) {
         OSTRELLE_FUZZ_CHECK(clock.setCalls.size() == 1);
-        OSTRELLE_FUZZ_CHECK(std::abs(ToNtpSeconds(clock.setCalls.first()) - (endOfPass + *bestOffset)) <
-                            0.002);
+        OSTRELLE_FUZZ_CHECK(std::abs(ToNtpSeconds(clock.setCalls.first()) - (passEnd + *bestOffset)) < 0.002);
     } else {
         // A time the clock cannot hold is never handed to it.
         OSTRELLE_FUZZ_CHECK(clock.setCalls.isEmpty());
