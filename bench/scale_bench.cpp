@@ -248,7 +248,7 @@ int main(int argc, char* argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     const QString self = QCoreApplication::applicationFilePath();
 
-    std::printf("%8s %14s %14s %16s %12s %12s %10s %12s\n", "servers", "Form_Load ms", "shown ms",
+    std::printf("%8s %14s %14s %16s %12s %12s %10s %12s\n", "servers", "start-up ms", "shown ms",
                 "first request ms", "RSS MiB", "pass s", "RSS MiB", "rest CPU %");
     std::printf("%8s %14s %14s %16s %12s %12s %10s %12s\n", "", "(median)", "(median)", "(median)",
                 "(start-up)", "(all OK)", "(after)", "of a core");
