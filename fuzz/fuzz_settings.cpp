@@ -2,7 +2,7 @@
 // whole poll pass and the wait for the next. The input's lines are the stored texts of the number
 // keys and of NtpServer0001, NtpServer0002, ...; the octets after the first NUL say how each
 // server of the pass answers. The store is in memory and the names and their number are capped,
-// so that one input costs microseconds, whatever count it stores.
+// so that no input costs more than a few milliseconds, whatever count it stores.
 
 #include "fuzzcheck.h"
 
@@ -20,6 +20,7 @@
 #include <QCoreApplication>
 #include <QList>
 #include <QStringList>
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
