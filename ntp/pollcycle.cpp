@@ -172,7 +172,7 @@ void PollCycle::finishStep(bool answered, const ServerReading& reading)
 void PollCycle::timeOut(int row, ServerProblems why)
 {
     m_servers.setTimedOut(row, why);
-    finishStep(false);
+    finishStep(false, ServerReading{.problems = why});
 }
 
 void PollCycle::abandonRequest()
