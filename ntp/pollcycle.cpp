@@ -1,5 +1,6 @@
 #include "ntp/pollcycle.h"
 
+#include "ntp/arrivaltime.h"
 #include "ntp/ntpreply.h"
 #include "ntp/unhealthyreason.h"
 #include "platform/clock.h"
@@ -114,17 +115,19 @@ void PollCycle::sendRequest()
     m_nonce = RandomRequestNonce();
     const QByteArray datagram = datagramOf(BuildNtpRequest(m_nonce));
     m_requestSent = true;
-    // Read last, so that neither the lookup nor building the request counts as network delay.
-    m_requestSendTime = NowNtpSeconds(m_clock);
-    // A failed send is left to the time-out, like a server that does not answer.
-    m_channel.send(datagram);
+    // The channel reads T1 itself, just before the system call, so that neither the lookup nor
+    // building the request counts as network delay. A failed send is left to the time-out, like a
+    // server that does not answer.
+    UtcTime sentAt;
+    m_channel.send(datagram, m_clock, sentAt);
+    m_requestSendTime = ToNtpSeconds(sentAt);
 }
 
-void PollCycle::processDatagram(const QByteArray& datagram)
+void PollCycle::processDatagram(const QByteArray& datagram, ReceiveTime kernelTime)
 {
     if (!m_requestSent || !m_servers.isRow(m_pollRow))
         return;
-    const double T4 = NowNtpSeconds(m_clock);
+    const double T4 = ArrivalNtpSeconds(kernelTime, m_requestSendTime, m_clock);
     const ParsedReply parsed = ParseNtpReply(datagram, m_nonce);
     // Not the answer to this request: its real answer or its time-out may still come.
     if (!parsed.accepted())

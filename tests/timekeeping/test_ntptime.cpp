@@ -23,7 +23,7 @@ QString textOf(double t)
     const std::optional<UtcTime> time = UtcTimeFromNtpSeconds(t);
     if (!time)
         return QStringLiteral("none");
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time->time_since_epoch()).count();
+    const auto ms = std::chrono::floor<std::chrono::milliseconds>(time->time_since_epoch()).count();
     return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()).toString(u"yyyy-MM-dd HH:mm:ss.zzz");
 }
 
