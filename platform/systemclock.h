@@ -10,7 +10,6 @@ class SystemClock final : public Clock
 public:
     // CLOCK_REALTIME to the nanosecond (the platform's resolution elsewhere).
     std::chrono::system_clock::time_point now() const override;
-    std::chrono::nanoseconds resolution() const override { return std::chrono::milliseconds(1); }
     [[nodiscard]] bool setUtc(std::chrono::system_clock::time_point time) override;
 };
 
