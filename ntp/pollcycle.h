@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ntp/nts/ntssessions.h"
 #include "platform/messagedialog.h"
 #include "servers/serverrecord.h"
 #include "servers/settingsstore.h"
@@ -77,6 +78,8 @@ public:
     double requestSendTime() const { return m_requestSendTime; } // T1, NtpSeconds
     const NtpTimestampBytes& requestNonce() const { return m_nonce; }
     const QList<SourceCandidate>& candidates() const { return m_candidates; }
+    // The NTS sessions of the nts:// servers polled so far.
+    NtsSessions& ntsSessions() { return m_ntsSessions; }
 
     const QString& lastPollText() const { return m_lastPollText; }
     const QString& synchronisedToText() const { return m_synchronisedToText; }
@@ -91,6 +94,12 @@ private:
     void finishStep(bool answered, const ServerReading& reading = {});
     void timeOut(int row, ServerProblems why);
     void abandonRequest();
+    // An nts:// server's step: its key exchange first when it needs one; false for a plain server.
+    bool startNtsStep(const QString& name);
+    void ntsKeyExchangeFinished(NtsSession* session, bool ok, const QString& reason);
+    void connectToNtsServer();
+    // Sessions live as long as their name is in the list; this step's may end with it.
+    void dropUnlistedNtsSessions();
     void serversRemoved(int first, int last);
     void serversReset();
     // Shows a message after the current handler has returned, unless the same kind is still open.
@@ -112,6 +121,10 @@ private:
     // The request of this step has left; only from then on can a datagram answer it.
     bool m_requestSent = false;
     QList<SourceCandidate> m_candidates;
+    NtsSessions m_ntsSessions;
+    NtsSession* m_nts = nullptr; // the session of this step's server; nullptr for a plain server
+    QString m_ntsName;
+    QString m_ntsRefusal; // the first reason a datagram of this step was refused
 
     bool m_clockMessageOpen = false;
     bool m_socketMessageOpen = false;

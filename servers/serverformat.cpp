@@ -123,4 +123,15 @@ QString ServerColumnHeading(ServerColumn column)
     return {};
 }
 
+QString NtsToolTipText(const NtsStatus& status)
+{
+    if (!status.reason.isEmpty())
+        return status.reason;
+    if (!status.authenticated)
+        return {};
+    return QStringLiteral("Authenticated with NTS\nCertificate: %1\nIssued by: %2\nExpires: %3")
+        .arg(status.certificateSubject, status.certificateIssuer,
+             QLocale().toString(status.certificateExpiry.toLocalTime(), QLocale::ShortFormat));
+}
+
 } // namespace ostrelle

@@ -34,6 +34,10 @@ enum class ServerColumn {
 // The text of one cell of a server's row.
 QString ServerCellText(const ServerRecord& record, ServerColumn column);
 
+// The tooltip of an nts:// row: the reason of its last failure, or the certificate behind its
+// authenticated reply; empty when NTS has nothing to say.
+QString NtsToolTipText(const NtsStatus& status);
+
 // The heading of a column.
 QString ServerColumnHeading(ServerColumn column);
 

@@ -38,6 +38,8 @@ public:
     void setPolling(int row);
     void setAnswered(int row, const ServerReading& reading);
     void setTimedOut(int row, ServerProblems why);
+    // Before setAnswered() or setTimedOut() of an nts:// row's step.
+    void setNtsStatus(int row, const NtsStatus& status);
 
 private:
     void rowChanged(int row, ServerColumn first, ServerColumn last);

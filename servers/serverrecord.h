@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QFlags>
 #include <QString>
 #include <array>
@@ -18,6 +19,7 @@ enum class ServerProblem : unsigned {
     NoTimestamps = 1u << 6,      // a zero receive or transmit time: no delay or offset
     SocketError = 1u << 7,       // the request's socket could not be made
     UnpollableName = 1u << 8,    // blank, or longer than any host name: never looked up
+    NtsRefused = 1u << 9,        // NTS: the key exchange failed or a reply did not authenticate
 };
 Q_DECLARE_FLAGS(ServerProblems, ServerProblem)
 Q_DECLARE_OPERATORS_FOR_FLAGS(ServerProblems)
@@ -40,6 +42,16 @@ struct ServerReading
     bool usableAsSource = false;
 };
 
+// What NTS proved about an nts:// server at its last poll; default for a plain server.
+struct NtsStatus
+{
+    bool authenticated = false; // the last reply was authenticated
+    QString reason;             // why the last step failed, "NTS: ..."; empty when it did not
+    QString certificateSubject;
+    QString certificateIssuer;
+    QDateTime certificateExpiry; // UTC
+};
+
 enum class ServerState { Waiting, Polling, Answered, TimedOut };
 
 // One row of the server list.
@@ -50,6 +62,7 @@ struct ServerRecord
     ServerReading reading; // the last answer's; kept through a later time-out
     bool everAnswered = false;
     ServerProblems problems;
+    NtsStatus nts;
 
     bool unhealthy() const { return problems != ServerProblems(); }
 };
