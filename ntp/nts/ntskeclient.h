@@ -10,10 +10,8 @@
 #include <chrono>
 #include <memory>
 
+#include <gnutls/gnutls.h>
 #include <sys/types.h>
-
-struct gnutls_session_int;
-struct gnutls_certificate_credentials_st;
 
 namespace ostrelle {
 
@@ -79,6 +77,8 @@ private:
     QByteArray m_incoming;        // TLS records received and not yet read by GnuTLS
     QByteArray m_records;         // key exchange records decrypted so far
     QByteArray m_verifiedAddress; // the server's address as the certificate must name it
+    // GnuTLS keeps a pointer to it until the handshake checks the certificate.
+    gnutls_typed_vdata_st m_verifyData{};
     bool m_peerClosed = false;
     bool m_handshakeDone = false;
     NtsKeResult m_result;
