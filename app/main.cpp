@@ -1,6 +1,6 @@
 #include "app/mainwindow.h"
-#include "platform/qsettingsbackend.h"
 #include "platform/nativeudpchannel.h"
+#include "platform/qsettingsbackend.h"
 #include "platform/systemclock.h"
 #include "platform/widgetmessagedialog.h"
 
@@ -42,6 +42,10 @@ int main(int argc, char* argv[])
     ostrelle::NativeUdpChannel channel;
     ostrelle::WidgetMessageDialog messages;
     ostrelle::MainWindow window(clock, store, channel, messages);
+    // For tests only: a PEM file of certificates that NTS servers may also show, so that a local
+    // server with a self-signed certificate can be tried without touching the system's trust store.
+    if (const QString trust = qEnvironmentVariable("OSTRELLE_TEST_NTS_TRUST_FILE"); !trust.isEmpty())
+        window.monitor().cycle().ntsSessions().setExtraTrustFile(trust);
     messages.setParentWidget(&window);
     window.show();
     return app.exec();
