@@ -140,10 +140,18 @@ NtsKeClient::~NtsKeClient()
     release();
 }
 
+void NtsKeClient::setExtraTrustFile(const QString& path)
+{
+    m_extraTrustFile = path;
+    if (isRunning())
+        start(m_host, m_port, std::chrono::milliseconds(m_deadline.remainingTime()));
+}
+
 void NtsKeClient::start(const QString& host, quint16 port, std::chrono::milliseconds timeout)
 {
     abort();
     m_host = host;
+    m_port = port;
     m_result = NtsKeResult{};
     m_deadline.start(timeout);
 
