@@ -1,10 +1,14 @@
 #include "app/mainwindow.h"
+#include "history/historyrecorder.h"
 #include "platform/nativeudpchannel.h"
 #include "platform/qsettingsbackend.h"
+#include "platform/readingclock.h"
 #include "platform/systemclock.h"
 #include "platform/widgetmessagedialog.h"
+#include "report/reportpoller.h"
 
 #include <QApplication>
+#include <QTextStream>
 #include <cstdio>
 #include <cstdlib>
 
@@ -24,10 +28,31 @@ bool hasDisplay()
 #endif
 }
 
+// --report, --help, --version and usage errors: no display, no window, an exit status.
+int runWithoutWindow(int argc, char* argv[], const ostrelle::CommandLine& line)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Ostrelle"));
+    // The report only reads the clock.
+    ostrelle::ReadingClock clock;
+    ostrelle::QSettingsBackend store;
+    ostrelle::ReportPoller poller(clock, store);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    return ostrelle::RunCommandLine(line, poller, out, err);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const ostrelle::CommandLine line = ostrelle::ParseCommandLine(arguments);
+    if (line.action != ostrelle::CommandLine::Action::StartWindow)
+        return runWithoutWindow(argc, argv, line);
+
     if (!hasDisplay()) {
         std::fputs("ostrelle: no graphical display found (DISPLAY and WAYLAND_DISPLAY are not set); "
                    "start it from a desktop session.\n",
@@ -36,17 +61,22 @@ int main(int argc, char* argv[])
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrelle"));
+    // Places the history in the data folder's Brevikon/Ostrelle; the INI file does not depend on it.
+    QApplication::setOrganizationName(QStringLiteral("Brevikon"));
 
     ostrelle::SystemClock clock;
     ostrelle::QSettingsBackend store;
     ostrelle::NativeUdpChannel channel;
     ostrelle::WidgetMessageDialog messages;
+    // Before the window, so that it outlives the history windows that read from it.
+    ostrelle::HistoryRecorder history;
     ostrelle::MainWindow window(clock, store, channel, messages);
     // For tests only: a PEM file of certificates that NTS servers may also show, so that a local
     // server with a self-signed certificate can be tried without touching the system's trust store.
     if (const QString trust = qEnvironmentVariable("OSTRELLE_TEST_NTS_TRUST_FILE"); !trust.isEmpty())
         window.monitor().cycle().ntsSessions().setExtraTrustFile(trust);
     messages.setParentWidget(&window);
+    window.setHistoryRecorder(history);
     window.show();
     return app.exec();
 }

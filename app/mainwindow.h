@@ -1,7 +1,9 @@
 #pragma once
 
 #include "app/monitor.h"
+#include "history/serverhistorywindow.h"
 
+#include <QHash>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
@@ -15,6 +17,8 @@ namespace ostrelle {
 
 class AboutDialog;
 class AddServerDialog;
+class HistoryExport;
+class HistoryRecorder;
 class OptionsDialog;
 
 // The main window: the server list, the "Synchronisation" frame and the five buttons. It shows
@@ -35,6 +39,17 @@ public:
     void openOptionsDialog();
     void openAboutDialog();
 
+    // History: recording of every poll, a window per server (double-click, Enter or the row's
+    // context menu) and the export of all servers. Off until a recorder is given.
+    using SaveFileChooser = ServerHistoryWindow::SaveFileChooser;
+    void setHistoryRecorder(HistoryRecorder& recorder);
+    void setSaveFileChooser(SaveFileChooser chooser) { m_chooseFile = std::move(chooser); }
+    // Opens the server's window, or raises it when it is open already.
+    ServerHistoryWindow* openServerHistory(int row);
+    // Asks for a file and writes every server's history to it in the background.
+    void exportAllHistory();
+    HistoryExport* historyExport() const { return m_historyExport; }
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -46,6 +61,8 @@ private:
     void showHeading();
     void addServerFromDialog();
     void openDialog(QWidget* dialog);
+    void showServerMenu(const QPoint& position);
+    void historyExported(const QString& fileName, const QString& error);
 
     MessageDialog& m_messages;
     Monitor m_monitor;
@@ -67,6 +84,11 @@ private:
     QPointer<AboutDialog> m_aboutDialog;
     QPointer<OptionsDialog> m_optionsDialog;
     bool m_centred = false;
+
+    HistoryRecorder* m_historyRecorder = nullptr;
+    HistoryExport* m_historyExport = nullptr;
+    QHash<QString, QPointer<ServerHistoryWindow>> m_historyWindows;
+    SaveFileChooser m_chooseFile;
 };
 
 } // namespace ostrelle

@@ -2,6 +2,7 @@
 
 #include "history/historystatistics.h"
 #include "history/historystore.h"
+#include "report/reportformat.h"
 
 #include <QDateTime>
 #include <QIODevice>
@@ -52,21 +53,11 @@ QString outcomeText(HistoryOutcome outcome)
 
 bool writeLine(QIODevice& device, const QStringList& fields)
 {
-    const QByteArray line = fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
+    const QByteArray line = CsvRecord(fields).toUtf8();
     return device.write(line) == line.size();
 }
 
 } // namespace
-
-QString CsvField(const QString& text)
-{
-    static const QString needsQuotes = QStringLiteral(",\"\r\n");
-    if (std::none_of(text.begin(), text.end(), [](QChar c) { return needsQuotes.contains(c); }))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
 
 bool WriteHistoryCsvHeader(QIODevice& device)
 {
@@ -79,9 +70,9 @@ bool WriteHistoryCsvHeader(QIODevice& device)
 
 bool WriteHistoryCsvRow(QIODevice& device, const HistorySample& s)
 {
-    QStringList fields = {isoTime(s.time), CsvField(s.server), outcomeText(s.outcome), CsvField(s.detail)};
+    QStringList fields = {isoTime(s.time), s.server, outcomeText(s.outcome), s.detail};
     if (s.answered()) {
-        fields << QString::number(s.stratum) << QString::number(s.leap) << CsvField(HistoryReferenceText(s))
+        fields << QString::number(s.stratum) << QString::number(s.leap) << HistoryReferenceText(s)
                << seconds(s.offset) << seconds(s.roundTrip) << seconds(s.rootDelay)
                << seconds(s.rootDispersion);
     } else {

@@ -235,7 +235,7 @@ void PollCycle::timeOut(int row, ServerProblems why)
             why |= ServerProblem::NtsRefused;
     }
     m_servers.setTimedOut(row, why);
-    finishStep(false);
+    finishStep(false, ServerReading{.problems = why});
 }
 
 void PollCycle::abandonRequest()

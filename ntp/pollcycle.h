@@ -20,7 +20,7 @@ class ServerListModel;
 class UdpChannel;
 
 // One finished poll step: the server answered (reading holds the full-precision evaluation) or
-// its step ended without an answer.
+// its step ended without an answer (reading holds only the problems that ended it).
 struct PollStep
 {
     QString server;

@@ -41,27 +41,27 @@ QString outcomeName(ReportOutcome outcome)
     return {};
 }
 
-QString verdictName(AgreementVerdict verdict)
+QString verdictName(RowVerdict verdict)
 {
     switch (verdict) {
-    case AgreementVerdict::NotJudged:
+    case RowVerdict::NotJudged:
         return QStringLiteral("not judged");
-    case AgreementVerdict::Truechimer:
+    case RowVerdict::Truechimer:
         return QStringLiteral("truechimer");
-    case AgreementVerdict::Falseticker:
+    case RowVerdict::Falseticker:
         return QStringLiteral("falseticker");
     }
     return {};
 }
 
-QString agreementName(AgreementResult agreement)
+QString agreementName(ReportAgreement agreement)
 {
     switch (agreement) {
-    case AgreementResult::NotChecked:
+    case ReportAgreement::NotChecked:
         return QStringLiteral("not checked");
-    case AgreementResult::Agreed:
+    case ReportAgreement::Agreed:
         return QStringLiteral("agreed");
-    case AgreementResult::NoAgreement:
+    case ReportAgreement::NoAgreement:
         return QStringLiteral("no agreement");
     }
     return {};
@@ -94,7 +94,7 @@ QString summaryLine(const Report& report)
     const qsizetype total = report.rows.size();
     QString line =
         QStringLiteral("NTP %1: %2 of %3 servers healthy").arg(statusName(status)).arg(usable).arg(total);
-    if (report.verdict.agreement == AgreementResult::NoAgreement)
+    if (report.verdict.agreement == ReportAgreement::NoAgreement)
         line += QStringLiteral(", the servers do not agree");
     const ReportVerdict& verdict = report.verdict;
     if (verdict.bestServer)
@@ -125,7 +125,7 @@ QString serverLine(const ReportRow& row)
               << QStringLiteral("reference %1").arg(row.referenceId)
               << QStringLiteral("offset %1 s").arg(signedSeconds(row.offset.count()))
               << QStringLiteral("round trip %1 s").arg(QString::number(row.roundTrip.count(), 'f', 6));
-        if (row.verdict != AgreementVerdict::NotJudged)
+        if (row.verdict != RowVerdict::NotJudged)
             parts << verdictName(row.verdict);
         break;
     }
@@ -184,14 +184,13 @@ QStringList csvFields(const ReportRow& row)
 
 bool IsUsable(const ReportRow& row)
 {
-    return row.outcome == ReportOutcome::Answered && row.healthy &&
-           row.verdict != AgreementVerdict::Falseticker;
+    return row.outcome == ReportOutcome::Answered && row.healthy && row.verdict != RowVerdict::Falseticker;
 }
 
 ReportStatus StatusOf(const Report& report)
 {
     const qsizetype usable = usableCount(report);
-    if (usable == 0 || report.verdict.agreement == AgreementResult::NoAgreement)
+    if (usable == 0 || report.verdict.agreement == ReportAgreement::NoAgreement)
         return ReportStatus::Critical;
     return usable == report.rows.size() ? ReportStatus::Ok : ReportStatus::Warning;
 }
@@ -326,9 +325,9 @@ QString PrometheusReport(const Report& report)
          }},
         {"ostrelle_server_truechimer", "1 when the server agrees with the others, 0 for a falseticker.",
          [](const ReportRow& r) -> std::optional<double> {
-             if (r.verdict == AgreementVerdict::NotJudged)
+             if (r.verdict == RowVerdict::NotJudged)
                  return std::nullopt;
-             return r.verdict == AgreementVerdict::Truechimer ? 1 : 0;
+             return r.verdict == RowVerdict::Truechimer ? 1 : 0;
          }},
     };
 

@@ -14,7 +14,7 @@ using ReportTime = std::chrono::sys_time<std::chrono::nanoseconds>;
 enum class ReportOutcome { Answered, TimedOut, Refused };
 
 // How a server's answer compared with the others'.
-enum class AgreementVerdict { NotJudged, Truechimer, Falseticker };
+enum class RowVerdict { NotJudged, Truechimer, Falseticker };
 
 // One server of the report: what it answered, and whether its row would be red.
 struct ReportRow
@@ -36,17 +36,17 @@ struct ReportRow
 
     bool healthy = false;
     QStringList reasons; // why the row is red; empty when healthy
-    AgreementVerdict verdict = AgreementVerdict::NotJudged;
+    RowVerdict verdict = RowVerdict::NotJudged;
 };
 
-enum class AgreementResult { NotChecked, Agreed, NoAgreement };
+enum class ReportAgreement { NotChecked, Agreed, NoAgreement };
 
 // The report over all servers: the server the clock would be set from, and whether they agree.
 struct ReportVerdict
 {
     std::optional<QString> bestServer;
     ReportSeconds bestOffset{};
-    AgreementResult agreement = AgreementResult::NotChecked;
+    ReportAgreement agreement = ReportAgreement::NotChecked;
 };
 
 struct Report

@@ -26,7 +26,7 @@ ReportRow answered(const QString& server, int stratum, double offset)
     row.rootDelay = ReportSeconds(0.0001220703125);
     row.rootDispersion = ReportSeconds(0.000518798828125);
     row.healthy = true;
-    row.verdict = AgreementVerdict::Truechimer;
+    row.verdict = RowVerdict::Truechimer;
     return row;
 }
 
@@ -55,11 +55,11 @@ Report mixedReport()
     red.reasons = {QStringLiteral("stratum 9 above 4"), QStringLiteral("reference time 61 min old")};
     red.referenceTime.reset();
     ReportRow liar = answered(QStringLiteral("back\\slash"), 2, 3.5);
-    liar.verdict = AgreementVerdict::Falseticker;
+    liar.verdict = RowVerdict::Falseticker;
     return {{answered(QStringLiteral("127.0.0.2"), 1, 0.000123456789012345), red, liar,
              timedOut(QStringLiteral("127.0.0.9")),
              refused(QStringLiteral("127.0.0.7"), QStringLiteral("RATE"))},
-            {QStringLiteral("127.0.0.2"), ReportSeconds(0.000123456789012345), AgreementResult::Agreed}};
+            {QStringLiteral("127.0.0.2"), ReportSeconds(0.000123456789012345), ReportAgreement::Agreed}};
 }
 
 QString python()
@@ -112,10 +112,10 @@ void ReportFormatTest::shouldMapRowsToTheExitStatus_data()
     ReportRow red = good;
     red.healthy = false;
     ReportRow liar = good;
-    liar.verdict = AgreementVerdict::Falseticker;
-    const ReportVerdict agreed{QStringLiteral("a"), ReportSeconds(0.001), AgreementResult::Agreed};
-    const ReportVerdict unchecked{QStringLiteral("a"), ReportSeconds(0.001), AgreementResult::NotChecked};
-    const ReportVerdict disagree{std::nullopt, {}, AgreementResult::NoAgreement};
+    liar.verdict = RowVerdict::Falseticker;
+    const ReportVerdict agreed{QStringLiteral("a"), ReportSeconds(0.001), ReportAgreement::Agreed};
+    const ReportVerdict unchecked{QStringLiteral("a"), ReportSeconds(0.001), ReportAgreement::NotChecked};
+    const ReportVerdict disagree{std::nullopt, {}, ReportAgreement::NoAgreement};
 
     QTest::newRow("all healthy") << Report{{good, good}, agreed} << ReportStatus::Ok;
     QTest::newRow("one healthy, not judged") << Report{{good}, unchecked} << ReportStatus::Ok;
@@ -274,7 +274,7 @@ void ReportFormatTest::shouldWritePrometheusThatItsParserReadsBack()
             QCOMPARE(value("ostrelle_server_round_trip_seconds").toDouble(), row.roundTrip.count());
             QCOMPARE(value("ostrelle_server_stratum").toDouble(), double(row.stratum));
             QCOMPARE(value("ostrelle_server_truechimer").toDouble(),
-                     row.verdict == AgreementVerdict::Truechimer ? 1.0 : 0.0);
+                     row.verdict == RowVerdict::Truechimer ? 1.0 : 0.0);
         } else {
             QVERIFY(value("ostrelle_server_truechimer").isUndefined());
         }

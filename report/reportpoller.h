@@ -1,0 +1,58 @@
+#pragma once
+
+#include "report/runreport.h"
+#include "servers/serverrecord.h"
+#include "servers/settingsstore.h"
+#include "timekeeping/ntptime.h"
+
+#include <QList>
+#include <QString>
+#include <chrono>
+
+namespace ostrelle {
+
+class Clock;
+class SettingsBackend;
+
+// How one server's poll in the report ended, before the servers are judged together.
+struct ServerPoll
+{
+    enum class Ending { TimedOut, Answered, SocketError, UnpollableName };
+
+    QString server; // as given on the command line or stored
+    Ending ending = Ending::TimedOut;
+    QString socketError;
+    ServerReading reading; // meaningful when Answered
+    // The reply's own error bounds (seconds), which the reading does not keep.
+    double rootDelaySeconds = 0.0;
+    double rootDispersionSeconds = 0.0;
+    double precisionSeconds = 0.0;
+    UtcTime arrivedAt; // when the answer arrived
+};
+
+// The report's rows and verdict from every server's poll: the window's flags as reasons, and the
+// agreement check over the answers that could set the clock, aged to passEnd. waited is the
+// time-out a silent server was given.
+Report JudgeServerPolls(const QList<ServerPoll>& polls, const Settings& settings, UtcTime passEnd,
+                        std::chrono::milliseconds waited);
+
+// The poller behind `ostrelle --report`: every server at once (at most MaxInFlight requests
+// outstanding), each with its own socket, random request nonce, strict originate check and
+// time-out. It only reads the clock, never sets it.
+class ReportPoller final : public ReportSource
+{
+public:
+    static constexpr int MaxInFlight = 64;
+
+    // store gives the server list and the limits when the command line names none.
+    ReportPoller(Clock& clock, SettingsBackend& store);
+
+    // Runs an event loop of its own until every server has answered or timed out.
+    Report collect(const ReportOptions& options) override;
+
+private:
+    Clock& m_clock;
+    SettingsBackend& m_store;
+};
+
+} // namespace ostrelle

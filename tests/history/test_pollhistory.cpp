@@ -1,0 +1,85 @@
+#include "history/pollhistory.h"
+#include "ntp/pollcycle.h"
+
+#include <QTest>
+
+using namespace ostrelle;
+using namespace std::chrono;
+
+namespace {
+
+const UtcTime PolledAt = UtcTime(seconds(1'800'000'000) + nanoseconds(123'456'789));
+
+PollStep answer(int stratum, std::array<std::uint8_t, 4> referenceId, ServerProblems problems = {},
+                bool hasTimestamps = true)
+{
+    PollStep step{"ntp.example", PolledAt, true, {}};
+    step.reading.leap = problems.testFlag(ServerProblem::LeapAnnounced) ? 1 : 0;
+    step.reading.stratum = stratum;
+    step.reading.referenceId = referenceId;
+    step.reading.offsetSeconds = -0.000123456789012;
+    step.reading.roundTripSeconds = 0.0421234567;
+    step.reading.hasTimestamps = hasTimestamps;
+    step.reading.problems = problems;
+    return step;
+}
+
+PollStep noAnswer(ServerProblems why)
+{
+    return PollStep{"ntp.example", PolledAt, false, ServerReading{.problems = why}};
+}
+
+} // namespace
+
+class TestPollHistory : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void shouldKeepEachStepAsOneSample_data()
+    {
+        QTest::addColumn<PollStep>("step");
+        QTest::addColumn<HistoryOutcome>("outcome");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<bool>("keepsFigures");
+
+        QTest::newRow("answer") << answer(2, {192, 0, 2, 1}) << HistoryOutcome::Answered << QString() << true;
+        QTest::newRow("answer announcing a leap")
+            << answer(1, {'G', 'P', 'S', 0}, ServerProblem::LeapAnnounced) << HistoryOutcome::Answered
+            << QString() << true;
+        QTest::newRow("kiss-o'-death") << answer(0, {'R', 'A', 'T', 'E'}, ServerProblem::KissOfDeath)
+                                       << HistoryOutcome::KissOfDeath << "RATE" << false;
+        QTest::newRow("short kiss code") << answer(0, {'N', 'T', 'S', 0}, ServerProblem::KissOfDeath)
+                                         << HistoryOutcome::KissOfDeath << "NTS" << false;
+        QTest::newRow("no timestamps") << answer(3, {10, 0, 0, 1}, ServerProblem::NoTimestamps, false)
+                                       << HistoryOutcome::Refused << "no timestamps" << false;
+        QTest::newRow("silence") << noAnswer({}) << HistoryOutcome::TimedOut << QString() << false;
+        QTest::newRow("socket error")
+            << noAnswer(ServerProblem::SocketError) << HistoryOutcome::TimedOut << "socket error" << false;
+        QTest::newRow("unpollable name") << noAnswer(ServerProblem::UnpollableName)
+                                         << HistoryOutcome::TimedOut << "name not pollable" << false;
+    }
+
+    void shouldKeepEachStepAsOneSample()
+    {
+        QFETCH(PollStep, step);
+        QFETCH(HistoryOutcome, outcome);
+        QFETCH(QString, detail);
+        QFETCH(bool, keepsFigures);
+
+        const HistorySample sample = HistorySampleOf(step);
+        QCOMPARE(sample.server, step.server);
+        // To the nanosecond, not rounded to the table's milliseconds.
+        QCOMPARE(sample.time.time_since_epoch(), PolledAt.time_since_epoch());
+        QCOMPARE(sample.outcome, outcome);
+        QCOMPARE(sample.detail, detail);
+        QCOMPARE(sample.stratum, step.reading.stratum);
+        QCOMPARE(sample.leap, step.reading.leap);
+        QVERIFY(sample.referenceId == step.reading.referenceId);
+        QCOMPARE(sample.offset, keepsFigures ? step.reading.offsetSeconds : 0.0);
+        QCOMPARE(sample.roundTrip, keepsFigures ? step.reading.roundTripSeconds : 0.0);
+    }
+};
+
+QTEST_MAIN(TestPollHistory)
+#include "test_pollhistory.moc"

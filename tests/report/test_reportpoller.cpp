@@ -1,0 +1,269 @@
+#include "platform/fakes/memorysettingsbackend.h"
+#include "platform/fakes/scriptedmessagedialog.h"
+#include "platform/readingclock.h"
+#include "report/reportpoller.h"
+#include "servers/settingsstore.h"
+#include "tests/support/ntpresponder.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTextStream>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+using namespace ostrelle;
+
+namespace {
+
+// Loopback servers, one per letter: h healthy, s silent, k kiss-o'-death RATE, z zero receive
+// timestamp, f five seconds ahead of the others, 3 a healthy stratum 3.
+class Servers
+{
+public:
+    explicit Servers(const QString& kinds)
+    {
+        for (const QChar kind : kinds) {
+            auto responder = std::make_unique<NtpResponder>();
+            NtpResponder* r = responder.get();
+            if (kind == u's')
+                r->silent = true;
+            if (kind == u'k') {
+                r->fields.stratum = 0;
+                r->fields.referenceId = {'R', 'A', 'T', 'E'};
+            }
+            if (kind == u'f')
+                r->fields.offset = 5.0;
+            if (kind == u'3') {
+                r->fields.stratum = 3;
+                r->fields.referenceId = {192, 0, 2, 1};
+            }
+            if (kind == u'z') {
+                // The reply is built when the request arrives, then its receive time is blanked.
+                QObject::connect(r, &NtpResponder::requestReceived, r, [r](const QByteArray& request) {
+                    QByteArray reply = BuildNtpReply(request, r->fields, NtpResponder::realNow());
+                    reply.replace(32, 8, QByteArray(8, '\0'));
+                    r->customReply = reply;
+                });
+            }
+            names << QStringLiteral("127.0.0.1:%1").arg(r->port());
+            ok = ok && r->isListening();
+            m_responders.push_back(std::move(responder));
+        }
+    }
+
+    QStringList names;
+    bool ok = true;
+
+private:
+    std::vector<std::unique_ptr<NtpResponder>> m_responders;
+};
+
+struct Run
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Run runReport(const QStringList& arguments, SettingsBackend& store)
+{
+    ReadingClock clock;
+    ReportPoller poller(clock, store);
+    Run run;
+    QTextStream out(&run.out);
+    QTextStream err(&run.err);
+    run.status = RunCommandLine(ParseCommandLine(QStringList{"ostrelle"} + arguments), poller, out, err);
+    return run;
+}
+
+// "outcome healthy verdict" of every server in a JSON report.
+QStringList rowsOf(const QString& json)
+{
+    QStringList rows;
+    const QJsonArray servers = QJsonDocument::fromJson(json.toUtf8()).object().value("servers").toArray();
+    for (const QJsonValue& server : servers) {
+        const QJsonObject o = server.toObject();
+        rows << QStringLiteral("%1 %2 %3")
+                    .arg(o.value("outcome").toString(), o.value("healthy").toBool() ? "healthy" : "red",
+                         o.value("verdict").toString());
+    }
+    return rows;
+}
+
+QString pythonWithPrometheusParser()
+{
+    // Debian's interpreter first: Debian's python3-prometheus-client is installed for it.
+    for (const QString& candidate : {QStringLiteral("/usr/bin/python3"), QStringLiteral("python3")}) {
+        QProcess probe;
+        probe.start(candidate, {"-c", "import prometheus_client.parser"});
+        if (probe.waitForFinished(20'000) && probe.exitStatus() == QProcess::NormalExit &&
+            probe.exitCode() == 0)
+            return candidate;
+    }
+    return {};
+}
+
+} // namespace
+
+class ReportPollerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void shouldJudgeEachServerAsTheWindowDoes_data();
+    void shouldJudgeEachServerAsTheWindowDoes();
+    void shouldWriteTheSamePollInEveryFormat_data();
+    void shouldWriteTheSamePollInEveryFormat();
+    void shouldPollTheStoredListWithItsLimits();
+    void shouldKeepAtMost64RequestsInFlight();
+};
+
+void ReportPollerTest::shouldJudgeEachServerAsTheWindowDoes_data()
+{
+    QTest::addColumn<QString>("kinds");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("rows");
+
+    const QString good = QStringLiteral("answered healthy truechimer");
+    QTest::newRow("two healthy") << "hh" << QStringList{} << 0 << QStringList{good, good};
+    QTest::newRow("one silent") << "hs" << QStringList{} << 1
+                                << QStringList{good, "timed out red not judged"};
+    QTest::newRow("kiss-o'-death") << "kh" << QStringList{} << 1
+                                   << QStringList{"refused red not judged", good};
+    QTest::newRow("zero receive timestamp")
+        << "hz" << QStringList{} << 1 << QStringList{good, "answered red not judged"};
+    QTest::newRow("one of three ahead")
+        << "hfh" << QStringList{} << 1 << QStringList{good, "answered red falseticker", good};
+    QTest::newRow("two that disagree")
+        << "hf" << QStringList{} << 2
+        << QStringList{"answered healthy not judged", "answered healthy not judged"};
+    QTest::newRow("stratum above the command line's limit")
+        << "h3" << QStringList{"--stratum-limit", "2"} << 1 << QStringList{good, "answered red truechimer"};
+    QTest::newRow("nobody answers") << "ss" << QStringList{} << 2
+                                    << QStringList{"timed out red not judged", "timed out red not judged"};
+}
+
+void ReportPollerTest::shouldJudgeEachServerAsTheWindowDoes()
+{
+    QFETCH(QString, kinds);
+    QFETCH(QStringList, options);
+    QFETCH(int, status);
+    QFETCH(QStringList, rows);
+
+    Servers servers(kinds);
+    QVERIFY(servers.ok);
+    MemorySettingsBackend store;
+    const Run run = runReport(
+        QStringList{"--report", "--format", "json", "--timeout", "1"} + options + servers.names, store);
+    QCOMPARE(rowsOf(run.out), rows);
+    QCOMPARE(run.status, status);
+    QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+}
+
+void ReportPollerTest::shouldWriteTheSamePollInEveryFormat_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("text") << "text";
+    QTest::newRow("csv") << "csv";
+    QTest::newRow("prometheus") << "prometheus";
+}
+
+void ReportPollerTest::shouldWriteTheSamePollInEveryFormat()
+{
+    QFETCH(QString, format);
+    const QString python = pythonWithPrometheusParser();
+    if (format == QLatin1String("prometheus") && python.isEmpty())
+        QSKIP("python3 with Debian's prometheus_client is not installed");
+
+    Servers servers(QStringLiteral("hskfh"));
+    QVERIFY(servers.ok);
+    MemorySettingsBackend store;
+    const Run run =
+        runReport(QStringList{"--report", "--format", format, "--timeout", "1"} + servers.names, store);
+    QCOMPARE(run.status, 1);
+    const QStringList lines = run.out.split(QRegularExpression("\r?\n"), Qt::SkipEmptyParts);
+
+    if (format == QLatin1String("text")) {
+        QVERIFY2(lines.value(0).startsWith("NTP WARNING: 2 of 5 servers healthy, best 127.0.0.1:"),
+                 qPrintable(run.out));
+        QCOMPARE(lines.size(), 6);
+        QVERIFY(lines.at(2).startsWith(servers.names.at(1) + ", timed out"));
+        QVERIFY(lines.at(3).startsWith(servers.names.at(2) + ", refused: RATE"));
+        QVERIFY(lines.at(4).contains("falseticker"));
+    } else if (format == QLatin1String("csv")) {
+        QCOMPARE(lines.size(), 6);
+        QStringList outcomes;
+        for (const QString& line : lines.mid(1))
+            outcomes << line.section(',', 1, 1) + ' ' + line.section(',', -1);
+        QCOMPARE(outcomes, (QStringList{"answered truechimer", "timed out not judged", "refused not judged",
+                                        "answered falseticker", "answered truechimer"}));
+    } else {
+        // Parsed back by the format's own parser: every gauge's samples, one line each.
+        QProcess parser;
+        parser.start(python, {"-c", "import sys\n"
+                                    "from prometheus_client.parser import text_string_to_metric_families\n"
+                                    "for f in text_string_to_metric_families(sys.stdin.read()):\n"
+                                    "    for s in f.samples:\n"
+                                    "        print(s.name, s.labels['server'], int(s.value))\n"});
+        parser.write(run.out.toUtf8());
+        parser.closeWriteChannel();
+        QVERIFY(parser.waitForFinished(30'000));
+        QCOMPARE(parser.exitCode(), 0);
+        const QStringList samples =
+            QString::fromUtf8(parser.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        const QStringList& n = servers.names;
+        for (const QString& expected :
+             {"ostrelle_server_up " + n[0] + " 1", "ostrelle_server_up " + n[1] + " 0",
+              "ostrelle_server_up " + n[2] + " 0", "ostrelle_server_truechimer " + n[3] + " 0",
+              "ostrelle_server_truechimer " + n[4] + " 1", "ostrelle_server_stratum " + n[0] + " 1"})
+            QVERIFY2(samples.contains(expected),
+                     qPrintable(expected + " missing from\n" + samples.join('\n')));
+        QCOMPARE(samples.filter("ostrelle_server_offset_seconds").size(), 3);
+    }
+}
+
+void ReportPollerTest::shouldPollTheStoredListWithItsLimits()
+{
+    Servers servers(QStringLiteral("h3"));
+    QVERIFY(servers.ok);
+    MemorySettingsBackend store;
+    ScriptedMessageDialog messages;
+    Settings settings;
+    settings.stratumLimit = 2;
+    QVERIFY(SettingsStore(store, messages).saveSettings(settings, servers.names));
+
+    const Run stored = runReport({"--report", "--format", "json", "--timeout", "1"}, store);
+    QCOMPARE(rowsOf(stored.out), (QStringList{"answered healthy truechimer", "answered red truechimer"}));
+    QCOMPARE(stored.status, 1);
+    // The command line's limit wins over the stored one.
+    const Run limited = runReport({"--report", "--stratum-limit", "3", "--timeout", "1"}, store);
+    QCOMPARE(limited.status, 0);
+}
+
+void ReportPollerTest::shouldKeepAtMost64RequestsInFlight()
+{
+    NtpResponder silent;
+    silent.silent = true;
+    QVERIFY2(silent.isListening(), qPrintable(silent.errorString()));
+    const QStringList names(100, QStringLiteral("127.0.0.1:%1").arg(silent.port()));
+
+    // Halfway through the first time-out every first request has left, and no later one.
+    int sentBeforeFirstTimeOut = -1;
+    QTimer::singleShot(1500, &silent, [&] { sentBeforeFirstTimeOut = silent.requestCount(); });
+    MemorySettingsBackend store;
+    const Run run = runReport(QStringList{"--report", "--format", "csv", "--timeout", "3"} + names, store);
+
+    QCOMPARE(sentBeforeFirstTimeOut, ReportPoller::MaxInFlight);
+    QCOMPARE(silent.requestCount(), 100);
+    QCOMPARE(run.out.count(QStringLiteral(",timed out,")), 100);
+    QCOMPARE(run.status, 2);
+}
+
+QTEST_GUILESS_MAIN(ReportPollerTest)
+#include "test_reportpoller.moc"
