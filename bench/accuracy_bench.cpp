@@ -1,6 +1,7 @@
 // Polls a local chronyd (true offset 0) and a responder whose clock runs 5.000 s ahead 100 times
 // each through the real poll cycle and UDP channel, and asks "ntpdate -q" as often: the error of
-// the offset each one shows. Prints, never asserts.
+// the offset each one shows, with the machine quiet, with our event loop held in bursts, and with
+// two CPU-bound processes competing. Prints, never asserts.
 
 #include "bench/benchsupport.h"
 #include "ntp/pollcycle.h"
@@ -13,9 +14,17 @@
 #include <QEventLoop>
 #include <QLocale>
 #include <QMap>
+#include <QRandomGenerator>
 #include <QTimer>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <functional>
+#include <map>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace ostrelle;
 
@@ -46,7 +55,7 @@ struct Errors
             std::printf("  %-40s no answer (%d failed)\n", who, failed);
             return;
         }
-        std::printf("  %-40s median %7.3f ms   worst %7.3f ms   (%zu polls, %d failed)\n", who,
+        std::printf("  %-40s median %8.4f ms   worst %8.4f ms   (%zu polls, %d failed)\n", who,
                     Median(values) * 1e3, Worst(values) * 1e3, values.size(), failed);
         QStringList counts;
         for (auto it = texts.cbegin(); it != texts.cend(); ++it)
@@ -54,6 +63,73 @@ struct Errors
         if (!counts.isEmpty())
             std::printf("  %-40s %s\n", "", qPrintable(counts.join(QStringLiteral(", "))));
     }
+};
+
+enum class Condition { Quiet, BusyEventLoop, CompetingProcesses };
+
+const char* conditionName(Condition c)
+{
+    switch (c) {
+    case Condition::Quiet:
+        return "quiet";
+    case Condition::BusyEventLoop:
+        return "event loop busy in bursts of 2-20 ms";
+    case Condition::CompetingProcesses:
+        return "two CPU-bound processes competing";
+    }
+    return "";
+}
+
+// Two shells spinning for as long as this lives; stopped by their PIDs.
+class CpuHogs
+{
+public:
+    CpuHogs()
+    {
+        char shell[] = "/bin/sh";
+        char flag[] = "-c";
+        char loop[] = "while :; do :; done";
+        char* argv[] = {shell, flag, loop, nullptr};
+        for (pid_t& pid : m_pids) {
+            if (::posix_spawn(&pid, shell, nullptr, nullptr, argv, environ) != 0)
+                pid = -1;
+        }
+    }
+    ~CpuHogs()
+    {
+        for (const pid_t pid : m_pids) {
+            if (pid > 0) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+        }
+    }
+    CpuHogs(const CpuHogs&) = delete;
+    CpuHogs& operator=(const CpuHogs&) = delete;
+
+private:
+    pid_t m_pids[2] = {-1, -1};
+};
+
+// A timer that holds the event loop for 2 to 20 ms every 25 ms, as a window that repaints a long
+// table would; seeded, so that runs are alike.
+class EventLoopBurner
+{
+public:
+    EventLoopBurner() : m_random(20261207)
+    {
+        m_timer.setInterval(25);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const auto until = SteadyClock::now() + std::chrono::microseconds(m_random.bounded(2000, 20001));
+            while (SteadyClock::now() < until) {
+            }
+        });
+        m_timer.start();
+    }
+
+private:
+    QTimer m_timer;
+    QRandomGenerator m_random;
 };
 
 struct TargetErrors
@@ -102,8 +178,12 @@ void pollOnce(PollCycle& cycle, const ServerListModel& servers, double truth, Ta
     errors.exact.add(ok ? exact : std::nullopt, truth);
 }
 
-void pollWithOstrelle(const QString& address, std::uint16_t port, double truth, TargetErrors& errors)
+void pollWithOstrelle(const QString& address, std::uint16_t port, double truth, Condition condition,
+                      TargetErrors& errors)
 {
+    std::optional<EventLoopBurner> burner;
+    if (condition == Condition::BusyEventLoop)
+        burner.emplace();
     ReadOnlyClock clock;
     ScriptedMessageDialog messages;
     ServerListModel servers;
@@ -124,13 +204,36 @@ void pollWithPeer(const QString& ntpdate, const QString& address, double truth, 
     }
 }
 
+// One server under the three conditions; nothing when it could not be started.
+using TargetRun = std::function<bool(Condition, TargetErrors&, QString*)>;
+
+void measure(const char* heading, const TargetRun& run, bool withPeer,
+             std::map<std::string, TargetErrors>& all)
+{
+    std::printf("%s\n", heading);
+    for (const Condition c : {Condition::Quiet, Condition::BusyEventLoop, Condition::CompetingProcesses}) {
+        TargetErrors errors;
+        QString why;
+        if (!run(c, errors, &why)) {
+            std::printf("  left out: %s\n", qPrintable(why));
+            return;
+        }
+        std::printf(" (%s) %s\n", conditionName(c), qPrintable(LoadText()));
+        errors.shown.print("Ostrelle, offset shown in the table", errors.shownTexts);
+        errors.exact.print("Ostrelle, exact offset");
+        if (withPeer)
+            errors.peer.print("ntpdate -q");
+        all[std::string(heading) + " / " + conditionName(c)] = errors;
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    std::printf("Accuracy: %d polls of each server; absolute error of the offset shown (%s)\n\n", PollCount,
-                qPrintable(LoadText()));
+    std::printf("Accuracy: %d polls of each server per condition; absolute error of the offset (%s)\n\n",
+                PollCount, qPrintable(LoadText()));
 
     // ntpdate only ever asks port 123; without the right to bind it the peer is left out.
     const bool port123 = MayBindPrivilegedPorts();
@@ -140,61 +243,72 @@ int main(int argc, char* argv[])
     else if (ntpdate.isEmpty())
         std::printf("ntpdate is not installed: no peer figures\n");
 
-    TargetErrors chrony;
-    bool chronyRan = false;
-    {
-        LocalChronyd chronyd;
-        QString why;
-        const std::uint16_t port = port123 ? 123 : FreeUdpPort(ChronydAddress);
-        if (chronyd.start(ChronydAddress, port, 3, &why)) {
-            chronyRan = true;
-            pollWithOstrelle(ChronydAddress, port, 0.0, chrony);
-            if (!ntpdate.isEmpty())
-                pollWithPeer(ntpdate, ChronydAddress, 0.0, chrony);
-        } else {
-            std::printf("chronyd left out: %s\n", qPrintable(why));
-        }
-    }
-    if (chronyRan) {
-        std::printf("chronyd -x, local stratum 3, on %s (true offset 0)\n", qPrintable(ChronydAddress));
-        chrony.shown.print("Ostrelle, offset shown in the table", chrony.shownTexts);
-        chrony.exact.print("Ostrelle, offset before rounding");
+    // Each condition is set up around both programs' polls; the busy event loop is ours alone (ntpdate
+    // has no event loop of this process to wait for), the competing processes slow both.
+    const auto pollBoth = [&](const QString& address, std::uint16_t port, double truth, Condition c,
+                              TargetErrors& errors) {
+        std::optional<CpuHogs> hogs;
+        if (c == Condition::CompetingProcesses)
+            hogs.emplace();
+        pollWithOstrelle(address, port, truth, c, errors);
         if (!ntpdate.isEmpty())
-            chrony.peer.print("ntpdate -q");
-    }
+            pollWithPeer(ntpdate, address, truth, errors);
+    };
 
-    TargetErrors ahead;
-    {
-        ResponderFarm farm;
-        farm.offsetSeconds = ResponderOffset;
-        QString why;
-        if (!farm.start(ResponderAddressNumber, 1, port123 ? 123 : 0, &why)) {
-            std::printf("responder left out: %s\n", qPrintable(why));
-            return 1;
-        }
-        pollWithOstrelle(ResponderAddress, farm.port(), ResponderOffset, ahead);
-        if (!ntpdate.isEmpty())
-            pollWithPeer(ntpdate, ResponderAddress, ResponderOffset, ahead);
-    }
-    std::printf("\nresponder on %s, clock %.3f s ahead (timestamps to the nanosecond)\n",
-                qPrintable(ResponderAddress), ResponderOffset);
-    ahead.shown.print("Ostrelle, offset shown in the table", ahead.shownTexts);
-    ahead.exact.print("Ostrelle, offset before rounding");
-    if (!ntpdate.isEmpty())
-        ahead.peer.print("ntpdate -q");
+    std::map<std::string, TargetErrors> all;
+    LocalChronyd chronyd;
+    QString chronydWhy;
+    const std::uint16_t chronydPort = port123 ? 123 : FreeUdpPort(ChronydAddress);
+    const bool chronyRuns = chronyd.start(ChronydAddress, chronydPort, 3, &chronydWhy);
+    measure(
+        qPrintable(QStringLiteral("chronyd -x, local stratum 3, on %1 (true offset 0)").arg(ChronydAddress)),
+        [&](Condition c, TargetErrors& errors, QString* why) {
+            *why = chronydWhy;
+            if (chronyRuns)
+                pollBoth(ChronydAddress, chronydPort, 0.0, c, errors);
+            return chronyRuns;
+        },
+        !ntpdate.isEmpty(), all);
+    chronyd.stop();
 
-    std::printf("\nGoal: within 1 ms (the resolution of the clock the program reads)\n");
-    for (const auto& [name, errors] :
-         {std::pair<const char*, const TargetErrors*>{"chronyd", &chrony}, {"responder +5 s", &ahead}}) {
-        if (errors->shown.values.empty())
+    ResponderFarm farm;
+    farm.offsetSeconds = ResponderOffset;
+    QString farmWhy;
+    const bool farmRuns = farm.start(ResponderAddressNumber, 1, port123 ? 123 : 0, &farmWhy);
+    std::printf("\n");
+    measure(
+        qPrintable(QStringLiteral("responder on %1, clock %2 s ahead")
+                       .arg(ResponderAddress)
+                       .arg(ResponderOffset, 0, 'f', 3)),
+        [&](Condition c, TargetErrors& errors, QString* why) {
+            *why = farmWhy;
+            if (farmRuns)
+                pollBoth(ResponderAddress, farm.port(), ResponderOffset, c, errors);
+            return farmRuns;
+        },
+        !ntpdate.isEmpty(), all);
+    farm.stop();
+
+    std::printf("\nGoals: quiet median < 0.020 ms and worst < 0.100 ms; busy event loop worst < 0.200 ms; "
+                "every worst at most ntpdate's worst\n");
+    for (const auto& [name, errors] : all) {
+        if (errors.exact.values.empty())
             continue;
-        const double worst = Worst(errors->shown.values);
-        std::printf(
-            "  %-15s worst shown error %.3f ms, median %.3f ms -> %s\n", name, worst * 1e3,
-            Median(errors->shown.values) * 1e3,
-            worst <= 0.001 + 1e-9
-                ? "met"
-                : (Median(errors->shown.values) <= 0.001 + 1e-9 ? "met in the median only" : "NOT met"));
+        const double median = Median(errors.exact.values);
+        const double worst = Worst(errors.exact.values);
+        QStringList missed;
+        if (name.find(conditionName(Condition::Quiet)) != std::string::npos) {
+            if (median >= 0.020e-3)
+                missed << QStringLiteral("quiet median");
+            if (worst >= 0.100e-3)
+                missed << QStringLiteral("quiet worst");
+        }
+        if (name.find(conditionName(Condition::BusyEventLoop)) != std::string::npos && worst >= 0.200e-3)
+            missed << QStringLiteral("busy worst");
+        if (!errors.peer.values.empty() && worst > Worst(errors.peer.values))
+            missed << QStringLiteral("ntpdate's worst");
+        std::printf("  %-75s %s\n", name.c_str(),
+                    missed.isEmpty() ? "met" : qPrintable(QStringLiteral("NOT met: ") + missed.join(u", ")));
     }
     return 0;
 }

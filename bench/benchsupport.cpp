@@ -211,6 +211,9 @@ bool ResponderFarm::start(std::uint32_t first, int count, std::uint16_t port, QS
         if (fd < 0)
             return fail(QStringLiteral("socket %1: %2").arg(i).arg(errnoText()));
         m_sockets.push_back(fd);
+        // The kernel's arrival stamp is the receive time: a late thread must not look like a path delay.
+        const int on = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
         const sockaddr_in sa = loopbackSockaddr(first + static_cast<std::uint32_t>(i), m_port);
         if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
             return fail(
@@ -283,20 +286,40 @@ void ResponderFarm::run(SteadyClock::time_point deadline)
                 return;
             for (;;) {
                 sockaddr_in peer{};
-                socklen_t peerLength = sizeof peer;
-                const ssize_t size = ::recvfrom(fd, buffer.data(), buffer.size(), 0,
-                                                reinterpret_cast<sockaddr*>(&peer), &peerLength);
+                iovec part{buffer.data(), buffer.size()};
+                alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+                msghdr message{};
+                message.msg_name = &peer;
+                message.msg_namelen = sizeof peer;
+                message.msg_iov = &part;
+                message.msg_iovlen = 1;
+                message.msg_control = control;
+                message.msg_controllen = sizeof control;
+                const ssize_t size = ::recvmsg(fd, &message, 0);
                 if (size < 0)
                     break;
-                const double now = PreciseNtpNow();
+                const socklen_t peerLength = message.msg_namelen;
+                double now = PreciseNtpNow();
+                double received = now;
+                for (cmsghdr* h = CMSG_FIRSTHDR(&message); h; h = CMSG_NXTHDR(&message, h)) {
+                    if (h->cmsg_level == SOL_SOCKET && h->cmsg_type == SCM_TIMESTAMPNS) {
+                        timespec stamp{};
+                        std::memcpy(&stamp, CMSG_DATA(h), sizeof stamp);
+                        received = UnixEpochInNtpSeconds + static_cast<double>(stamp.tv_sec) +
+                                   static_cast<double>(stamp.tv_nsec) / 1e9;
+                    }
+                }
                 long long expected = -1;
                 const long long at = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                          SteadyClock::now().time_since_epoch())
                                          .count();
                 const bool first = m_firstRequestNs.compare_exchange_strong(expected, at);
                 ++m_requests;
+                // The transmit time is read last, just before the reply is built and sent.
+                now = PreciseNtpNow();
+                fields.holdTime = now - received;
                 const QByteArray reply =
-                    BuildNtpReply(QByteArray::fromRawData(buffer.data(), size), fields, now);
+                    BuildNtpReply(QByteArray::fromRawData(buffer.data(), size), fields, received);
                 ::sendto(fd, reply.constData(), static_cast<std::size_t>(reply.size()), 0,
                          reinterpret_cast<const sockaddr*>(&peer), peerLength);
                 if (first && onFirstRequest)

@@ -57,7 +57,7 @@ AddServerDialog::AddServerDialog(MessageDialog& messages, QWidget* parent)
 
 QString AddServerDialog::serverName() const
 {
-    return m_serverCombo->currentText().trimmed();
+    return TypedServerName(m_serverCombo->currentText());
 }
 
 void AddServerDialog::tryAccept()

@@ -1,5 +1,6 @@
 #include "ntp/pollcycle.h"
 
+#include "ntp/arrivaltime.h"
 #include "ntp/ntpreply.h"
 #include "platform/clock.h"
 #include "platform/messagedialog.h"
@@ -133,17 +134,19 @@ void PollCycle::sendRequest()
     if (datagram.isEmpty())
         return;
     m_requestSent = true;
-    // Read last, so that neither the lookup nor building the request counts as network delay.
-    m_requestSendTime = NowNtpSeconds(m_clock);
-    // A failed send is left to the time-out, like a server that does not answer.
-    m_channel.send(datagram);
+    // The channel reads T1 itself, just before the system call, so that neither the lookup nor
+    // building the request counts as network delay. A failed send is left to the time-out, like a
+    // server that does not answer.
+    UtcTime sentAt;
+    m_channel.send(datagram, m_clock, sentAt);
+    m_requestSendTime = ToNtpSeconds(sentAt);
 }
 
-void PollCycle::processDatagram(const QByteArray& datagram)
+void PollCycle::processDatagram(const QByteArray& datagram, ReceiveTime kernelTime)
 {
     if (!m_requestSent || !m_servers.isRow(m_pollRow))
         return;
-    const double T4 = NowNtpSeconds(m_clock);
+    const double T4 = ArrivalNtpSeconds(kernelTime, m_requestSendTime, m_clock);
     if (m_nts) {
         // A refused datagram may be a forgery racing the real answer, which may still come.
         const NtsReplyCheck check = m_nts->verifyReply(datagram);

@@ -2,6 +2,7 @@
 
 #include "ntp/nts/ntssessions.h"
 #include "platform/messagedialog.h"
+#include "platform/udpchannel.h"
 #include "servers/serverrecord.h"
 #include "servers/settingsstore.h"
 #include "timekeeping/ntppacket.h"
@@ -17,7 +18,6 @@ namespace ostrelle {
 
 class Clock;
 class ServerListModel;
-class UdpChannel;
 
 // One finished poll step: the server answered (reading holds the full-precision evaluation) or
 // its step ended without an answer (reading holds only the problems that ended it).
@@ -62,7 +62,8 @@ public:
     void pollNextServer();
     // The channel knows the polled server's address: the request is built and sent now.
     void sendRequest();
-    void processDatagram(const QByteArray& datagram);
+    // kernelTime: when the system took the datagram in (T4); without it, the time of this call.
+    void processDatagram(const QByteArray& datagram, ReceiveTime kernelTime = {});
     // The channel could not make a socket: this request fails, polling goes on.
     void onChannelError(const QString& description);
     // The next tick acts at once (after the operator changed the list or the options).

@@ -111,6 +111,19 @@ bool NativeUdpChannel::send(const QByteArray& datagram)
     return sent == datagram.size();
 }
 
+bool NativeUdpChannel::send(const QByteArray& datagram, const Clock& clock,
+                            std::chrono::system_clock::time_point& sentAt)
+{
+    if (m_fd < 0) {
+        sentAt = clock.now();
+        return false;
+    }
+    // Nothing that can wait between the reading and the system call.
+    sentAt = clock.now();
+    const ssize_t sent = ::send(m_fd, datagram.constData(), static_cast<std::size_t>(datagram.size()), 0);
+    return sent == datagram.size();
+}
+
 quint16 NativeUdpChannel::localPort() const
 {
     if (m_fd < 0)

@@ -29,6 +29,8 @@ public:
     // ready() always follows from the event loop, never from inside this call.
     void connectToRemote() override;
     bool send(const QByteArray& datagram) override;
+    bool send(const QByteArray& datagram, const Clock& clock,
+              std::chrono::system_clock::time_point& sentAt) override;
 
     // The local port of the current socket; 0 when there is none.
     quint16 localPort() const;

@@ -4,9 +4,8 @@
 
 namespace ostrelle {
 
-// The machine's clock to the nanosecond, for reading only: setting it is always refused. The
-// report times its requests with it, because the kernel stamps each reply to the nanosecond and
-// a send time cut to the millisecond would make short round trips come out negative.
+// The machine's clock for reading only: setting it is always refused, so that the headless report
+// can share the window's polling code and still never move the clock, whatever it is told.
 class ReadingClock final : public Clock
 {
 public:

@@ -12,7 +12,7 @@ using namespace std::chrono;
 
 system_clock::time_point SystemClock::now() const
 {
-    return round<milliseconds>(system_clock::now());
+    return system_clock::now();
 }
 
 #ifdef _WIN32

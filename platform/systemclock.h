@@ -8,8 +8,7 @@ namespace ostrelle {
 class SystemClock final : public Clock
 {
 public:
-    // Rounded, not cut, to the millisecond: both ends of an exchange are read this way, and cut
-    // readings would bias every offset by half a millisecond.
+    // CLOCK_REALTIME to the nanosecond (the platform's resolution elsewhere).
     std::chrono::system_clock::time_point now() const override;
     [[nodiscard]] bool setUtc(std::chrono::system_clock::time_point time) override;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/clock.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -29,6 +31,14 @@ public:
     virtual void connectToRemote() = 0;
     // Sends one datagram to the connected remote; false when it could not be sent.
     virtual bool send(const QByteArray& datagram) = 0;
+    // Sends like send(), reading clock into sentAt as the last thing before the datagram is
+    // handed to the system, so that none of the sender's own work counts as network delay.
+    virtual bool send(const QByteArray& datagram, const Clock& clock,
+                      std::chrono::system_clock::time_point& sentAt)
+    {
+        sentAt = clock.now();
+        return send(datagram);
+    }
 
 signals:
     void ready();

@@ -69,10 +69,12 @@ private:
         m_nonce = RandomRequestNonce();
         const NtpPacketBytes request = BuildNtpRequest(m_nonce);
         m_requestSent = true;
-        // Read last, so that neither the lookup nor building the request counts as network delay.
-        m_requestSendTime = NowNtpSeconds(m_clock);
-        // A failed send is left to the time-out, like a server that does not answer.
-        m_channel.send(QByteArray(reinterpret_cast<const char*>(request.data()), qsizetype(request.size())));
+        // The channel reads T1 just before the system call, so that neither the lookup nor building
+        // the request counts as network delay. A failed send is left to the time-out.
+        UtcTime sentAt;
+        m_channel.send(QByteArray(reinterpret_cast<const char*>(request.data()), qsizetype(request.size())),
+                       m_clock, sentAt);
+        m_requestSendTime = ToNtpSeconds(sentAt);
     }
 
     void processDatagram(const QByteArray& datagram, ReceiveTime kernelTime)

@@ -2,6 +2,11 @@
 
 namespace ostrelle {
 
+QString TypedServerName(const QString& typed)
+{
+    return typed.trimmed();
+}
+
 ServerNameCheck CheckServerName(const QString& name)
 {
     if (name.trimmed().isEmpty())
@@ -15,7 +20,11 @@ QString DisplayServerName(const QString& name)
 {
     if (name.size() <= MaxServerNameLength)
         return name;
-    return name.left(MaxServerNameLength - 3) + QStringLiteral("...");
+    qsizetype kept = MaxServerNameLength - 3;
+    // A character outside the Basic Multilingual Plane is two code units: keep both or neither.
+    if (name.at(kept - 1).isHighSurrogate() && name.at(kept).isLowSurrogate())
+        --kept;
+    return name.left(kept) + QStringLiteral("...");
 }
 
 } // namespace ostrelle

@@ -9,6 +9,9 @@ inline constexpr qsizetype MaxServerNameLength = 255;
 
 enum class ServerNameCheck { Usable, Blank, TooLong };
 
+// The name taken from what the operator typed: without leading and trailing blanks.
+QString TypedServerName(const QString& typed);
+
 // Whether a name can be looked up: not blank and within MaxServerNameLength.
 ServerNameCheck CheckServerName(const QString& name);
 

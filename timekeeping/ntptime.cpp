@@ -82,14 +82,14 @@ std::optional<UtcTime> UtcTimeFromNtpSeconds(double t)
 {
     if (!std::isfinite(t))
         return std::nullopt;
-    // The second and the milliseconds both come from this one floor, so the time never runs
+    // The second and the nanoseconds both come from this one floor, so the time never runs
     // ahead of t, even where subtracting the 1970 offset from t itself would round.
     const double whole = std::floor(t);
     if (!hasCalendarForm(whole) || whole > LastClockSecond)
         return std::nullopt;
-    const double milliseconds = std::min(std::floor((t - whole) * 1000.0), 999.0);
+    const double fraction = std::min(std::floor((t - whole) * 1e9), 999999999.0);
     return UtcTime(seconds(static_cast<std::int64_t>(whole)) - NtpEpochOffset) +
-           duration_cast<UtcTime::duration>(std::chrono::milliseconds(static_cast<int>(milliseconds)));
+           duration_cast<UtcTime::duration>(nanoseconds(static_cast<std::int64_t>(fraction)));
 }
 
 double NowNtpSeconds(const Clock& clock)

@@ -70,29 +70,44 @@ def numbers():
         write("number", name, data)
 
 
+def answer(silent=False, leap=0, stratum=1, offset=0.25, reference_age=64):
+    """How one server of fuzz_settings' pass answers: eight octets."""
+    whole = int(offset // 1)
+    return struct.pack(">BBiBB", (4 if silent else 0) | leap, stratum, whole,
+                       int((offset - whole) * 256), reference_age // 30)
+
+
 def settings():
-    write("settings", "normal.ini", b"""[Settings]
-SysTimeAdj=" 1"
-NtpPoll=" 300"
-RefTimeHighlight=" 600"
-StratumHighlight=" 3"
-NtpServerCnt=" 3"
-NtpServer0001=pool.example.org
-NtpServer0002=127.0.0.1
-NtpServer0003=ntp.example.net
-""")
-    write("settings", "odd_names.ini", """[Settings]
-NtpServerCnt=99999999
-NtpServer0001="tab\\there"
-NtpServer0002=a=b
-NtpServer0003="line\\nbreak"
-NtpServer0004=zeit.m\u00fcnchen.example
-NtpServer0005=one, two
-NtpPoll=-0.5
-""".encode())
-    write("settings", "memory_lines.txt", b"1\n 60\n600\n15\n2\nserver.example\n127.0.0.1\n")
+    # Lines: SysTimeAdj, NtpPoll, RefTimeHighlight, StratumHighlight, NtpServerCnt, then one name
+    # a line; after a NUL, eight octets for each server's answer.
+    write("settings", "normal.txt", b"1\n 300\n 600\n 3\n 3\npool.example.org\n127.0.0.1\nntp.example.net\0"
+          + answer(stratum=2, offset=-1.5) + answer(silent=True) + answer(stratum=1, offset=0.75))
+    write("settings", "limits.txt", b"1\n-2147483648\n2147483647\n32768\n100000\na\nb\0"
+          + answer(stratum=15, offset=-2**31, reference_age=7650) + answer(stratum=16, leap=3))
+    write("settings", "huge_count.txt", b"0\n60\n120\n0\n99999999\n \n" + b"x" * 300 + b"\nzeit.example\0"
+          + answer(stratum=0, reference_age=0))
+    write("settings", "letters.txt", b"yes\nsixty\n1e5\n-0.5\n2.5\n\t\ta=b\n\"quoted\"\n")
+    write("settings", "no_servers.txt", b" 1\n 3600\n 3600\n 15\n-1\n")
     rng = random.Random(7)
     write("settings", "garbage.bin", bytes(rng.randrange(256) for _ in range(400)))
+
+
+def servernames():
+    # First octet even: UTF-8 as typed; odd: raw UTF-16.
+    write("servername", "plain.txt", b"\0  pool.example.org \t")
+    write("servername", "blank.txt", b"\0 \t\r\n")
+    write("servername", "long.txt", b"\0" + b"a" * 256)
+    write("servername", "ini_special.txt", b"\0a=b;c\\d \"e\"\n[Settings]")
+    write("servername", "emoji_at_cut.bin", b"\x01" + ("x" + "\U0001F552" * 140).encode("utf-16-le"))
+    write("servername", "lone_surrogate.bin", b"\x01" + "x".encode("utf-16-le") + b"\x00\xd8")
+
+
+def channel():
+    good = reply()
+    write("channel", "reply.bin", good)
+    write("channel", "refused_then_reply.bin", reply(mode=3) + b"\n--\n" + good + b"\n--\n" + good)
+    write("channel", "empty_and_short.bin", b"\n--\n" + good[:20])
+    write("channel", "zero_originate.bin", reply(originate=0))
 
 
 def nts_record(critical, kind, body):
@@ -121,4 +136,6 @@ if __name__ == "__main__":
     replies()
     numbers()
     settings()
+    servernames()
+    channel()
     nts()

@@ -32,6 +32,7 @@ public:
     void setRemoteHost(const QString& host, quint16 port = 0) override;
     void connectToRemote() override;
     bool send(const QByteArray& datagram) override;
+    using UdpChannel::send;
 
     // Emits ready() for the pending connect, if there is one.
     void becomeReady();

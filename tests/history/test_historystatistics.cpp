@@ -45,72 +45,70 @@ class TestHistoryStatistics : public QObject
     Q_OBJECT
 
 private slots:
-    void shouldMatchHandWorkedFigures_data();
-    void shouldMatchHandWorkedFigures();
+    void shouldMatchHandWorkedFigures_data()
+    {
+        QTest::addColumn<QList<HistorySample>>("input");
+        QTest::addColumn<int>("answered");
+        QTest::addColumn<double>("availability");
+        QTest::addColumn<double>("median");     // ms; NaN: none
+        QTest::addColumn<double>("low");        // ms
+        QTest::addColumn<double>("high");       // ms
+        QTest::addColumn<double>("jitter");     // ms
+        QTest::addColumn<double>("tripMedian"); // ms
+        QTest::addColumn<QString>("reference");
+
+        const double none = qQNaN();
+        // Offsets 1, 3, 2, 6 ms: steps 2, -1, 4 -> sqrt((4 + 1 + 16) / 3) = sqrt(7).
+        QTest::newRow("two time-outs among four answers")
+            << samples({{1, 10}, {3, 20}, {0, -1}, {2, 30}, {0, -1}, {6, 40}}) << 4 << 400.0 / 6 << 2.5 << 1.0
+            << 6.0 << std::sqrt(7.0) << 25.0 << QStringLiteral("GPS");
+        // Steps -4, 4: RMS 4 although the mean step is 0.
+        QTest::newRow("odd count, alternating")
+            << samples({{-2, 5}, {-6, 7}, {-2, 6}}, 2) << 3 << 100.0 << -2.0 << -6.0 << -2.0 << 4.0 << 6.0
+            << QStringLiteral("192.168.1.7");
+        QTest::newRow("one answer has no jitter") << samples({{0, -1}, {0.5, 1}}) << 1 << 50.0 << 0.5 << 0.5
+                                                  << 0.5 << none << 1.0 << QStringLiteral("GPS");
+        QTest::newRow("no answer") << samples({{0, -1}, {0, -1}}) << 0 << 0.0 << none << none << none << none
+                                   << none << QString();
+        QTest::newRow("no sample") << QList<HistorySample>{} << 0 << 0.0 << none << none << none << none
+                                   << none << QString();
+    }
+
+    void shouldMatchHandWorkedFigures()
+    {
+        QFETCH(QList<HistorySample>, input);
+        QFETCH(int, answered);
+        QFETCH(double, availability);
+        QFETCH(double, median);
+        QFETCH(double, low);
+        QFETCH(double, high);
+        QFETCH(double, jitter);
+        QFETCH(double, tripMedian);
+        QFETCH(QString, reference);
+
+        const HistoryStatistics stats = ComputeHistoryStatistics(input);
+        QCOMPARE(stats.samples, input.size());
+        QCOMPARE(stats.answered, answered);
+        QVERIFY2(qAbs(stats.availabilityPercent - availability) < 1e-9,
+                 qPrintable(QString::number(stats.availabilityPercent)));
+        const auto check = [](const std::optional<double>& value, double expectedMs, const char* what) {
+            if (qIsNaN(expectedMs)) {
+                QVERIFY2(!value, what);
+                return;
+            }
+            QVERIFY2(value.has_value(), what);
+            QVERIFY2(qAbs(*value * 1000 - expectedMs) < 1e-9,
+                     qPrintable(QStringLiteral("%1: %2 ms").arg(QLatin1String(what)).arg(*value * 1000)));
+        };
+        check(stats.offsetMedian, median, "offset median");
+        check(stats.offsetMin, low, "offset min");
+        check(stats.offsetMax, high, "offset max");
+        check(stats.jitter, jitter, "jitter");
+        check(stats.roundTripMedian, tripMedian, "round-trip median");
+        QCOMPARE(stats.lastReference, reference);
+        QCOMPARE(stats.lastStratum.has_value(), answered > 0);
+    }
 };
-
-void TestHistoryStatistics::shouldMatchHandWorkedFigures_data()
-{
-    QTest::addColumn<QList<HistorySample>>("input");
-    QTest::addColumn<int>("answered");
-    QTest::addColumn<double>("availability");
-    QTest::addColumn<double>("median");     // ms; NaN: none
-    QTest::addColumn<double>("low");        // ms
-    QTest::addColumn<double>("high");       // ms
-    QTest::addColumn<double>("jitter");     // ms
-    QTest::addColumn<double>("tripMedian"); // ms
-    QTest::addColumn<QString>("reference");
-
-    const double none = qQNaN();
-    // Offsets 1, 3, 2, 6 ms: steps 2, -1, 4 -> sqrt((4 + 1 + 16) / 3) = sqrt(7).
-    QTest::newRow("two time-outs among four answers")
-        << samples({{1, 10}, {3, 20}, {0, -1}, {2, 30}, {0, -1}, {6, 40}}) << 4 << 400.0 / 6 << 2.5 << 1.0
-        << 6.0 << std::sqrt(7.0) << 25.0 << QStringLiteral("GPS");
-    // Steps -4, 4: RMS 4 although the mean step is 0.
-    QTest::newRow("odd count, alternating") << samples({{-2, 5}, {-6, 7}, {-2, 6}}, 2) << 3 << 100.0 << -2.0
-                                            << -6.0 << -2.0 << 4.0 << 6.0 << QStringLiteral("192.168.1.7");
-    QTest::newRow("one answer has no jitter") << samples({{0, -1}, {0.5, 1}}) << 1 << 50.0 << 0.5 << 0.5
-                                              << 0.5 << none << 1.0 << QStringLiteral("GPS");
-    QTest::newRow("no answer") << samples({{0, -1}, {0, -1}}) << 0 << 0.0 << none << none << none << none
-                               << none << QString();
-    QTest::newRow("no sample") << QList<HistorySample>{} << 0 << 0.0 << none << none << none << none << none
-                               << QString();
-}
-
-void TestHistoryStatistics::shouldMatchHandWorkedFigures()
-{
-    QFETCH(QList<HistorySample>, input);
-    QFETCH(int, answered);
-    QFETCH(double, availability);
-    QFETCH(double, median);
-    QFETCH(double, low);
-    QFETCH(double, high);
-    QFETCH(double, jitter);
-    QFETCH(double, tripMedian);
-    QFETCH(QString, reference);
-
-    const HistoryStatistics stats = ComputeHistoryStatistics(input);
-    QCOMPARE(stats.samples, input.size());
-    QCOMPARE(stats.answered, answered);
-    QVERIFY2(qAbs(stats.availabilityPercent - availability) < 1e-9,
-             qPrintable(QString::number(stats.availabilityPercent)));
-    const auto check = [](const std::optional<double>& value, double expectedMs, const char* what) {
-        if (qIsNaN(expectedMs)) {
-            QVERIFY2(!value, what);
-            return;
-        }
-        QVERIFY2(value.has_value(), what);
-        QVERIFY2(qAbs(*value * 1000 - expectedMs) < 1e-9,
-                 qPrintable(QStringLiteral("%1: %2 ms").arg(QLatin1String(what)).arg(*value * 1000)));
-    };
-    check(stats.offsetMedian, median, "offset median");
-    check(stats.offsetMin, low, "offset min");
-    check(stats.offsetMax, high, "offset max");
-    check(stats.jitter, jitter, "jitter");
-    check(stats.roundTripMedian, tripMedian, "round-trip median");
-    QCOMPARE(stats.lastReference, reference);
-    QCOMPARE(stats.lastStratum.has_value(), answered > 0);
-}
 
 QTEST_GUILESS_MAIN(TestHistoryStatistics)
 #include "test_historystatistics.moc"

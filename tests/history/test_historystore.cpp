@@ -67,232 +67,202 @@ class TestHistoryStore : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void shouldReadBackEverySampleExactly();
-    void shouldDropSamplesByAgeAndByCount();
-    void shouldMoveADamagedFileAsideAndStartAfresh();
-    void shouldTurnOffOnceWhenAnotherConnectionHoldsTheLock();
-    void shouldTurnOffOnceWhenASecondCopyHoldsTheDatabase();
-    void shouldTurnOffOnceWhenTheFolderCannotBeMade();
-    void shouldWriteRecordedSamplesOffTheCallingThread();
+    void init()
+    {
+        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
+            QSKIP("Qt's SQLite driver (libqt6sql6-sqlite) is not installed");
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_path = m_dir->filePath(QStringLiteral("sub/history.sqlite"));
+    }
+
+    void shouldReadBackEverySampleExactly()
+    {
+        const QList<HistorySample> written = {
+            answer(QStringLiteral("ntp.example.org"), Now),
+            failure(QStringLiteral("ntp.example.org"), Now + 1ns, HistoryOutcome::TimedOut, {}),
+            failure(QStringLiteral("ntp.example.org"), Now + 2s, HistoryOutcome::Refused,
+                    QStringLiteral("stale originate")),
+            failure(QStringLiteral("Zürich, \"Ost\""), Now + 3s, HistoryOutcome::KissOfDeath,
+                    QStringLiteral("RATE")),
+            answer(QStringLiteral("Zürich, \"Ost\""), Now + 4s, -1.5e-9),
+        };
+        Faults faults;
+        {
+            HistoryStore store(m_path, faults.handler());
+            QVERIFY(store.open());
+            QVERIFY(store.append(written.mid(0, 2)));
+            QVERIFY(store.append(written.mid(2)));
+        }
+        // A new connection, as the next start of the program would open it.
+        HistoryStore store(m_path, faults.handler());
+        QVERIFY(store.open(HistoryStore::Mode::ReadOnly));
+        QCOMPARE(store.servers(),
+                 (QStringList{QStringLiteral("Zürich, \"Ost\""), QStringLiteral("ntp.example.org")}));
+        QCOMPARE(store.samples(QStringLiteral("ntp.example.org"), Now, Now + 2s), written.mid(0, 3));
+        QCOMPARE(store.samples(QStringLiteral("ntp.example.org"), Now + 1ns, Now + 1s), written.mid(1, 1));
+        QCOMPARE(store.lastSamples(QStringLiteral("Zürich, \"Ost\""), 1), written.mid(4));
+        QCOMPARE(store.lastSamples(QStringLiteral("Zürich, \"Ost\""), 10), written.mid(3));
+        QVERIFY(faults.messages.isEmpty());
+    }
+
+    void shouldDropSamplesByAgeAndByCount()
+    {
+        const QString old = QStringLiteral("old");
+        const QString busy = QStringLiteral("busy");
+        Faults faults;
+        HistoryStore store(m_path, faults.handler());
+        QVERIFY(store.open());
+        QVERIFY(
+            store.append({answer(old, Now - 31 * 24h), answer(old, Now - 29 * 24h), answer(old, Now - 1h)}));
+        QList<HistorySample> many;
+        for (int i = 0; i < 10; ++i)
+            many << answer(busy, Now - 10s + i * 1s);
+        QVERIFY(store.append(many));
+
+        const HistoryRetention retention{30 * 24h, 4};
+        QVERIFY(store.prune(Now, retention));
+        QCOMPARE(timesOf(store.lastSamples(old, 10)), (QList<HistoryTime>{Now - 29 * 24h, Now - 1h}));
+        QCOMPARE(timesOf(store.lastSamples(busy, 10)), timesOf(many.mid(6)));
+
+        // Samples written after a prune count too.
+        QVERIFY(store.append({answer(busy, Now + 1s), answer(busy, Now + 2s), answer(busy, Now + 3s)}));
+        QVERIFY(store.prune(Now, retention));
+        QCOMPARE(timesOf(store.lastSamples(busy, 10)),
+                 (QList<HistoryTime>{Now - 1s, Now + 1s, Now + 2s, Now + 3s}));
+        QCOMPARE(store.lastSamples(old, 10).size(), 2);
+        QVERIFY(faults.messages.isEmpty());
+    }
+
+    void shouldMoveADamagedFileAsideAndStartAfresh()
+    {
+        QVERIFY(QDir().mkpath(QFileInfo(m_path).absolutePath()));
+        const QByteArray garbage =
+            QByteArray("not a database, but the operator's only copy of it\n").repeated(200);
+        {
+            QFile file(m_path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(garbage);
+        }
+        Faults faults;
+        HistoryStore store(m_path, faults.handler());
+        QVERIFY(store.open());
+        QVERIFY(store.append({answer(QStringLiteral("a"), Now)}));
+        QCOMPARE(store.lastSamples(QStringLiteral("a"), 5).size(), 1);
+
+        QCOMPARE(faults.messages.size(), 1);
+        const QStringList aside = QDir(QFileInfo(m_path).absolutePath())
+                                      .entryList({QStringLiteral("history.sqlite.damaged-*")}, QDir::Files);
+        QCOMPARE(aside.size(), 1);
+        QVERIFY2(faults.messages[0].contains(m_path) && faults.messages[0].contains(aside[0]),
+                 qPrintable(faults.messages[0]));
+        QFile kept(QFileInfo(m_path).absolutePath() + QLatin1Char('/') + aside[0]);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), garbage);
+    }
+
+    void shouldTurnOffOnceWhenAnotherConnectionHoldsTheLock()
+    {
+        Faults faults;
+        HistoryStore store(m_path, faults.handler());
+        store.setBusyTimeout(50ms);
+        QVERIFY(store.open());
+        QVERIFY(store.append({answer(QStringLiteral("a"), Now)}));
+        {
+            QSqlDatabase other =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+            other.setDatabaseName(m_path);
+            QVERIFY(other.open());
+            QSqlQuery hold(other);
+            QVERIFY2(hold.exec(QStringLiteral("BEGIN EXCLUSIVE")), qPrintable(hold.lastError().text()));
+
+            QVERIFY(!store.append({answer(QStringLiteral("a"), Now + 1s)}));
+            QVERIFY(!store.append({answer(QStringLiteral("a"), Now + 2s)}));
+            QVERIFY(!store.prune(Now));
+            QVERIFY(hold.exec(QStringLiteral("ROLLBACK")));
+            other.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        QCOMPARE(faults.messages.size(), 1);
+        QVERIFY2(faults.messages[0].contains(QStringLiteral("locked")) && faults.messages[0].contains(m_path),
+                 qPrintable(faults.messages[0]));
+        QVERIFY(!store.isOpen());
+
+        HistoryStore reader(m_path);
+        QVERIFY(reader.open(HistoryStore::Mode::ReadOnly));
+        QCOMPARE(reader.lastSamples(QStringLiteral("a"), 5).size(), 1);
+    }
+
+    void shouldTurnOffOnceWhenTheRecorderCannotOpen_data()
+    {
+        QTest::addColumn<bool>("secondCopy");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("a second copy holds the database") << true << "another copy";
+        // A file where the folder should be: neither root nor anyone else can create the database.
+        QTest::newRow("the folder cannot be made") << false << "sub";
+    }
+
+    void shouldTurnOffOnceWhenTheRecorderCannotOpen()
+    {
+        QFETCH(bool, secondCopy);
+        QFETCH(QString, said);
+        QLockFile firstCopy(m_path + QStringLiteral(".lock"));
+        QFile blocker(m_dir->filePath(QStringLiteral("sub")));
+        if (secondCopy)
+            QVERIFY(QDir().mkpath(QFileInfo(m_path).absolutePath()) && firstCopy.tryLock(0));
+        else
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+
+        HistoryRecorder recorder(m_path);
+        QSignalSpy faults(&recorder, &HistoryRecorder::fault);
+        QVERIFY(faults.wait(5000));
+        QVERIFY(!recorder.isEnabled());
+        for (int pass = 0; pass < 2; ++pass) {
+            recorder.record(answer(QStringLiteral("a"), Now + pass * 1s));
+            recorder.passFinished();
+            recorder.waitForWrites();
+        }
+        QVERIFY(recorder.samples(QStringLiteral("a"), Now - 1h, Now + 1h).isEmpty());
+        QTest::qWait(20);
+        QCOMPARE(faults.size(), 1);
+        const QString message = faults[0][0].toString();
+        QVERIFY2(message.contains(said) && message.contains(m_dir->path()), qPrintable(message));
+    }
+
+    void shouldWriteRecordedSamplesOffTheCallingThread()
+    {
+        const HistoryTime now =
+            std::chrono::time_point_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now());
+        QList<HistorySample> pass;
+        for (int i = 0; i < 50; ++i)
+            pass << answer(QStringLiteral("server %1").arg(i % 5), now + i * 1ms, i * 1e-6);
+        HistoryRecorder recorder(m_path);
+        QSignalSpy stored(&recorder, &HistoryRecorder::samplesStored);
+        QSignalSpy faults(&recorder, &HistoryRecorder::fault);
+        for (const HistorySample& s : pass)
+            recorder.record(s);
+        recorder.passFinished();
+        QVERIFY(stored.wait(5000));
+        QStringList servers = stored[0][0].toStringList();
+        servers.sort();
+        QCOMPARE(servers, recorder.servers());
+        QCOMPARE(servers.size(), 5);
+        QCOMPARE(recorder.samples(QStringLiteral("server 3"), now, HistoryTime::max()).size(), 10);
+
+        // A second pass within the second waits for the second to end, then goes in one transaction.
+        recorder.record(answer(QStringLiteral("server 3"), now + 1s));
+        recorder.passFinished();
+        QVERIFY(stored.wait(5000));
+        QCOMPARE(stored.size(), 2);
+        QCOMPARE(recorder.samples(QStringLiteral("server 3"), now, HistoryTime::max()).size(), 11);
+        QVERIFY(faults.isEmpty());
+    }
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_path;
 };
-
-void TestHistoryStore::init()
-{
-    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
-        QSKIP("Qt's SQLite driver (libqt6sql6-sqlite) is not installed");
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_path = m_dir->filePath(QStringLiteral("sub/history.sqlite"));
-}
-
-void TestHistoryStore::shouldReadBackEverySampleExactly()
-{
-    const QList<HistorySample> written = {
-        answer(QStringLiteral("ntp.example.org"), Now),
-        failure(QStringLiteral("ntp.example.org"), Now + 1ns, HistoryOutcome::TimedOut, {}),
-        failure(QStringLiteral("ntp.example.org"), Now + 2s, HistoryOutcome::Refused,
-                QStringLiteral("stale originate")),
-        failure(QStringLiteral("Zürich, \"Ost\""), Now + 3s, HistoryOutcome::KissOfDeath,
-                QStringLiteral("RATE")),
-        answer(QStringLiteral("Zürich, \"Ost\""), Now + 4s, -1.5e-9),
-    };
-    Faults faults;
-    {
-        HistoryStore store(m_path, faults.handler());
-        QVERIFY(store.open());
-        QVERIFY(store.append(written.mid(0, 2)));
-        QVERIFY(store.append(written.mid(2)));
-    }
-    // A new connection, as the next start of the program would open it.
-    HistoryStore store(m_path, faults.handler());
-    QVERIFY(store.open(HistoryStore::Mode::ReadOnly));
-    QCOMPARE(store.servers(),
-             (QStringList{QStringLiteral("Zürich, \"Ost\""), QStringLiteral("ntp.example.org")}));
-    QCOMPARE(store.samples(QStringLiteral("ntp.example.org"), Now, Now + 2s), written.mid(0, 3));
-    QCOMPARE(store.samples(QStringLiteral("ntp.example.org"), Now + 1ns, Now + 1s), written.mid(1, 1));
-    QCOMPARE(store.lastSamples(QStringLiteral("Zürich, \"Ost\""), 1), written.mid(4));
-    QCOMPARE(store.lastSamples(QStringLiteral("Zürich, \"Ost\""), 10), written.mid(3));
-    QVERIFY(faults.messages.isEmpty());
-
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("inspect"));
-    db.setDatabaseName(m_path);
-    QVERIFY(db.open());
-    QSqlQuery q(db);
-    QVERIFY(q.exec(QStringLiteral("PRAGMA journal_mode")) && q.next());
-    QCOMPARE(q.value(0).toString(), QStringLiteral("wal"));
-    QVERIFY(q.exec(QStringLiteral("PRAGMA user_version")) && q.next());
-    QVERIFY(q.value(0).toInt() >= 1);
-    QVERIFY(q.exec(QStringLiteral("EXPLAIN QUERY PLAN SELECT * FROM sample WHERE server_id = 1 "
-                                  "ORDER BY time_ns DESC LIMIT 10")) &&
-            q.next());
-    QVERIFY2(q.value(3).toString().contains(QStringLiteral("INDEX")), qPrintable(q.value(3).toString()));
-    q.finish();
-    db.close();
-    db = {};
-    QSqlDatabase::removeDatabase(QStringLiteral("inspect"));
-}
-
-void TestHistoryStore::shouldDropSamplesByAgeAndByCount()
-{
-    const QString old = QStringLiteral("old");
-    const QString busy = QStringLiteral("busy");
-    Faults faults;
-    HistoryStore store(m_path, faults.handler());
-    QVERIFY(store.open());
-    QVERIFY(store.append({answer(old, Now - 31 * 24h), answer(old, Now - 29 * 24h), answer(old, Now - 1h)}));
-    QList<HistorySample> many;
-    for (int i = 0; i < 10; ++i)
-        many << answer(busy, Now - 10s + i * 1s);
-    QVERIFY(store.append(many));
-
-    const HistoryRetention retention{30 * 24h, 4};
-    QVERIFY(store.prune(Now, retention));
-    QCOMPARE(timesOf(store.lastSamples(old, 10)), (QList<HistoryTime>{Now - 29 * 24h, Now - 1h}));
-    QCOMPARE(timesOf(store.lastSamples(busy, 10)), timesOf(many.mid(6)));
-
-    // Samples written after a prune count too.
-    QVERIFY(store.append({answer(busy, Now + 1s), answer(busy, Now + 2s), answer(busy, Now + 3s)}));
-    QVERIFY(store.prune(Now, retention));
-    QCOMPARE(timesOf(store.lastSamples(busy, 10)),
-             (QList<HistoryTime>{Now - 1s, Now + 1s, Now + 2s, Now + 3s}));
-    QCOMPARE(store.lastSamples(old, 10).size(), 2);
-    QVERIFY(faults.messages.isEmpty());
-}
-
-void TestHistoryStore::shouldMoveADamagedFileAsideAndStartAfresh()
-{
-    QVERIFY(QDir().mkpath(QFileInfo(m_path).absolutePath()));
-    const QByteArray garbage =
-        QByteArray("not a database, but the operator's only copy of it\n").repeated(200);
-    {
-        QFile file(m_path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(garbage);
-    }
-    Faults faults;
-    HistoryStore store(m_path, faults.handler());
-    QVERIFY(store.open());
-    QVERIFY(store.append({answer(QStringLiteral("a"), Now)}));
-    QCOMPARE(store.lastSamples(QStringLiteral("a"), 5).size(), 1);
-
-    QCOMPARE(faults.messages.size(), 1);
-    const QStringList aside = QDir(QFileInfo(m_path).absolutePath())
-                                  .entryList({QStringLiteral("history.sqlite.damaged-*")}, QDir::Files);
-    QCOMPARE(aside.size(), 1);
-    QVERIFY2(faults.messages[0].contains(m_path) && faults.messages[0].contains(aside[0]),
-             qPrintable(faults.messages[0]));
-    QFile kept(QFileInfo(m_path).absolutePath() + QLatin1Char('/') + aside[0]);
-    QVERIFY(kept.open(QIODevice::ReadOnly));
-    QCOMPARE(kept.readAll(), garbage);
-}
-
-void TestHistoryStore::shouldTurnOffOnceWhenAnotherConnectionHoldsTheLock()
-{
-    Faults faults;
-    HistoryStore store(m_path, faults.handler());
-    store.setBusyTimeout(50ms);
-    QVERIFY(store.open());
-    QVERIFY(store.append({answer(QStringLiteral("a"), Now)}));
-    {
-        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
-        other.setDatabaseName(m_path);
-        QVERIFY(other.open());
-        QSqlQuery hold(other);
-        QVERIFY2(hold.exec(QStringLiteral("BEGIN EXCLUSIVE")), qPrintable(hold.lastError().text()));
-
-        QVERIFY(!store.append({answer(QStringLiteral("a"), Now + 1s)}));
-        QVERIFY(!store.append({answer(QStringLiteral("a"), Now + 2s)}));
-        QVERIFY(!store.prune(Now));
-        QVERIFY(hold.exec(QStringLiteral("ROLLBACK")));
-        other.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("other"));
-    QCOMPARE(faults.messages.size(), 1);
-    QVERIFY2(faults.messages[0].contains(QStringLiteral("locked")) && faults.messages[0].contains(m_path),
-             qPrintable(faults.messages[0]));
-    QVERIFY(!store.isOpen());
-
-    HistoryStore reader(m_path);
-    QVERIFY(reader.open(HistoryStore::Mode::ReadOnly));
-    QCOMPARE(reader.lastSamples(QStringLiteral("a"), 5).size(), 1);
-}
-
-void TestHistoryStore::shouldTurnOffOnceWhenASecondCopyHoldsTheDatabase()
-{
-    QVERIFY(QDir().mkpath(QFileInfo(m_path).absolutePath()));
-    QLockFile firstCopy(m_path + QStringLiteral(".lock"));
-    QVERIFY(firstCopy.tryLock(0));
-
-    HistoryRecorder recorder(m_path);
-    QSignalSpy faults(&recorder, &HistoryRecorder::fault);
-    QVERIFY(faults.wait(5000));
-    QVERIFY(!recorder.isEnabled());
-    for (int pass = 0; pass < 3; ++pass) {
-        recorder.record(answer(QStringLiteral("a"), Now + pass * 1s));
-        recorder.passFinished();
-        recorder.waitForWrites();
-    }
-    QTest::qWait(20);
-    QCOMPARE(faults.size(), 1);
-    const QString message = faults[0][0].toString();
-    QVERIFY2(message.contains(QStringLiteral("another copy")) && message.contains(m_path),
-             qPrintable(message));
-}
-
-void TestHistoryStore::shouldTurnOffOnceWhenTheFolderCannotBeMade()
-{
-    // A file where the folder should be: neither root nor anyone else can create the database.
-    QFile blocker(m_dir->filePath(QStringLiteral("sub")));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-
-    HistoryRecorder recorder(m_path);
-    QSignalSpy faults(&recorder, &HistoryRecorder::fault);
-    QVERIFY(faults.wait(5000));
-    recorder.record(answer(QStringLiteral("a"), Now));
-    recorder.passFinished();
-    recorder.waitForWrites();
-    QVERIFY(recorder.samples(QStringLiteral("a"), Now - 1h, Now + 1h).isEmpty());
-    QTest::qWait(20);
-    QCOMPARE(faults.size(), 1);
-    QVERIFY2(faults[0][0].toString().contains(m_dir->filePath(QStringLiteral("sub"))),
-             qPrintable(faults[0][0].toString()));
-    QVERIFY(!recorder.isEnabled());
-}
-
-void TestHistoryStore::shouldWriteRecordedSamplesOffTheCallingThread()
-{
-    const HistoryTime now =
-        std::chrono::time_point_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now());
-    QList<HistorySample> pass;
-    for (int i = 0; i < 50; ++i)
-        pass << answer(QStringLiteral("server %1").arg(i % 5), now + i * 1ms, i * 1e-6);
-    HistoryRecorder recorder(m_path);
-    QSignalSpy stored(&recorder, &HistoryRecorder::samplesStored);
-    QSignalSpy faults(&recorder, &HistoryRecorder::fault);
-    for (const HistorySample& s : pass)
-        recorder.record(s);
-    recorder.passFinished();
-    QVERIFY(stored.wait(5000));
-    QStringList servers = stored[0][0].toStringList();
-    servers.sort();
-    QCOMPARE(servers, recorder.servers());
-    QCOMPARE(servers.size(), 5);
-    QCOMPARE(recorder.samples(QStringLiteral("server 3"), now, HistoryTime::max()).size(), 10);
-
-    // A second pass within the second waits for the second to end, then goes in one transaction.
-    recorder.record(answer(QStringLiteral("server 3"), now + 1s));
-    recorder.passFinished();
-    QVERIFY(stored.wait(5000));
-    QCOMPARE(stored.size(), 2);
-    QCOMPARE(recorder.samples(QStringLiteral("server 3"), now, HistoryTime::max()).size(), 11);
-    QVERIFY(faults.isEmpty());
-}
 
 QTEST_GUILESS_MAIN(TestHistoryStore)
 #include "test_historystore.moc"

@@ -61,7 +61,8 @@ private slots:
     }
 
     // Any change to tag, ciphertext, data or nonce, down to one bit, is refused; so is an input too
-    // short to hold a tag, an empty nonce (GnuTLS would abort) and a key of the wrong size.
+    // short to hold a tag, an empty nonce (GnuTLS would abort) and, whatever the input, a key of the
+    // wrong size.
     void shouldRefuseWhatDoesNotVerify_data()
     {
         QTest::addColumn<QByteArray>("nonce");
@@ -86,14 +87,9 @@ private slots:
         QFETCH(QByteArray, associatedData);
         QFETCH(QByteArray, ciphertext);
         QVERIFY(!AesSivCmac256(Key).decrypt(nonce, associatedData, ciphertext));
-    }
-
-    void shouldRefuseEmptyNonceAndBadKey()
-    {
-        QVERIFY(!AesSivCmac256(Key).encrypt({}, AssociatedData, Plaintext));
-        const AesSivCmac256 shortKey(Key.left(16));
-        QVERIFY(!shortKey.valid());
-        QVERIFY(!shortKey.encrypt(Nonce, AssociatedData, Plaintext));
+        QVERIFY(!AesSivCmac256(Key.left(16)).decrypt(Nonce, AssociatedData, ciphertext));
+        if (nonce.isEmpty())
+            QVERIFY(!AesSivCmac256(Key).encrypt(nonce, associatedData, Plaintext));
     }
 };
 

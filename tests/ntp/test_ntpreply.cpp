@@ -22,13 +22,12 @@ class NtpReplyTest : public QObject
     Q_OBJECT
 
 private slots:
+    // Short datagrams and our own request reflected back are dropped in the poll cycle's tests.
     void shouldAcceptOnlyTheAnswerToOurRequest_data()
     {
         QTest::addColumn<QByteArray>("datagram");
         QTest::addColumn<ReplyCheck>("expected");
 
-        const NtpPacketBytes sent = BuildNtpRequest(Nonce);
-        const QByteArray request(reinterpret_cast<const char*>(sent.data()), NtpPacketSize);
         const ServerReply answer{.originate = Nonce, .receiveTime = T, .transmitTime = T};
         ServerReply zeroOriginate = answer, guessedTime = answer, offByOneBit = answer, broadcast = answer;
         zeroOriginate.originate = {};
@@ -41,9 +40,6 @@ private slots:
         QTest::newRow("zero originate") << encode(zeroOriginate) << ReplyCheck::StaleOriginate;
         QTest::newRow("originate guessed from the time") << encode(guessedTime) << ReplyCheck::StaleOriginate;
         QTest::newRow("originate off by one bit") << encode(offByOneBit) << ReplyCheck::StaleOriginate;
-        QTest::newRow("no octets") << QByteArray() << ReplyCheck::TooShort;
-        QTest::newRow("47 octets") << encode(answer).left(47) << ReplyCheck::TooShort;
-        QTest::newRow("our request reflected back") << request << ReplyCheck::NotServerMode;
         QTest::newRow("broadcast mode 5") << encode(broadcast) << ReplyCheck::NotServerMode;
     }
 
@@ -90,25 +86,23 @@ private slots:
         QTest::addColumn<double>("localAhead");   // of the server's clock, in seconds
         QTest::addColumn<QString>("zeroed");      // "T2" or "T3": that timestamp left zero
         QTest::addColumn<bool>("candidate");
-        QTest::addColumn<bool>("marked");
         QTest::addColumn<ServerProblems>("problems");
 
         // Limits: stratum 3, reference age 600 s.
         const auto row = &QTest::newRow;
         // clang-format off
-        row("stratum at threshold")  << 0 << 3  << 64.0    << 0.0    << ""   << true  << false << ServerProblems(ServerProblems());
-        row("stratum one above")     << 0 << 4  << 64.0    << 0.0    << ""   << true  << true << ServerProblems(ServerProblem::StratumAboveLimit);
-        row("stratum 15")            << 0 << 15 << 64.0    << 0.0    << ""   << true  << true << ServerProblems(ServerProblem::StratumAboveLimit);
-        row("stratum 16")            << 0 << 16 << 64.0    << 0.0    << ""   << false << true << ServerProblems(ServerProblem::StratumAboveLimit | ServerProblem::Unsynchronised);
-        row("kiss-o'-death")         << 0 << 0  << 64.0    << 0.0    << ""   << false << true << ServerProblems(ServerProblem::KissOfDeath);
-        row("LI 1")                  << 1 << 1  << 64.0    << 0.0    << ""   << false << true << ServerProblems(ServerProblem::LeapAnnounced);
-        row("LI 3")                  << 3 << 1  << 64.0    << 0.0    << ""   << false << true << ServerProblems(ServerProblem::Unsynchronised);
-        row("zero receive")          << 0 << 1  << 64.0    << 0.0    << "T2" << false << true << ServerProblems(ServerProblem::NoTimestamps);
-        row("zero transmit")         << 0 << 1  << 64.0    << 0.0    << "T3" << false << true << ServerProblems(ServerProblem::NoTimestamps);
-        row("age at threshold")      << 0 << 1  << 600.0   << 0.0    << ""   << true  << false << ServerProblems(ServerProblems());
-        row("age 1 ms above")        << 0 << 1  << 600.001 << 0.0    << ""   << true  << true << ServerProblems(ServerProblem::ReferenceTooOld);
-        row("no reference time")     << 0 << 1  << 0.0     << 0.0    << ""   << true  << true << ServerProblems(ServerProblem::ReferenceTooOld);
-        row("local clock 1 h ahead") << 0 << 1  << 64.0    << 3600.0 << ""   << true  << false << ServerProblems(ServerProblems());
+        row("stratum at threshold")  << 0 << 3  << 64.0    << 0.0    << ""   << true << ServerProblems(ServerProblems());
+        row("stratum one above")     << 0 << 4  << 64.0    << 0.0    << ""   << true << ServerProblems(ServerProblem::StratumAboveLimit);
+        row("stratum 16")            << 0 << 16 << 64.0    << 0.0    << ""   << false << ServerProblems(ServerProblem::StratumAboveLimit | ServerProblem::Unsynchronised);
+        row("kiss-o'-death")         << 0 << 0  << 64.0    << 0.0    << ""   << false << ServerProblems(ServerProblem::KissOfDeath);
+        row("LI 1")                  << 1 << 1  << 64.0    << 0.0    << ""   << false << ServerProblems(ServerProblem::LeapAnnounced);
+        row("LI 3")                  << 3 << 1  << 64.0    << 0.0    << ""   << false << ServerProblems(ServerProblem::Unsynchronised);
+        row("zero receive")          << 0 << 1  << 64.0    << 0.0    << "T2" << false << ServerProblems(ServerProblem::NoTimestamps);
+        row("zero transmit")         << 0 << 1  << 64.0    << 0.0    << "T3" << false << ServerProblems(ServerProblem::NoTimestamps);
+        row("age at threshold")      << 0 << 1  << 600.0   << 0.0    << ""   << true << ServerProblems(ServerProblems());
+        row("age 1 ms above")        << 0 << 1  << 600.001 << 0.0    << ""   << true << ServerProblems(ServerProblem::ReferenceTooOld);
+        row("no reference time")     << 0 << 1  << 0.0     << 0.0    << ""   << true << ServerProblems(ServerProblem::ReferenceTooOld);
+        row("local clock 1 h ahead") << 0 << 1  << 64.0    << 3600.0 << ""   << true << ServerProblems(ServerProblems());
         // clang-format on
     }
 
@@ -129,7 +123,6 @@ private slots:
         const ServerReading result =
             EvaluateNtpReply(reply, T, T, Settings{.referenceAgeLimitSeconds = 600, .stratumLimit = 3});
         QTEST(result.usableAsSource, "candidate");
-        QTEST(result.problems != ServerProblems(), "marked");
         QTEST(result.problems, "problems");
         QCOMPARE(!result.hasTimestamps, !zeroed.isEmpty());
     }

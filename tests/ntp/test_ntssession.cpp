@@ -55,11 +55,9 @@ private slots:
         QTest::addColumn<int>("port");
         QTest::newRow("default port") << "nts://time.example.net" << true << "time.example.net" << 4460;
         QTest::newRow("port") << "nts://time.example.net:1234" << true << "time.example.net" << 1234;
-        QTest::newRow("address") << "nts://127.0.0.1:4461" << true << "127.0.0.1" << 4461;
         QTest::newRow("IPv6") << "nts://[::1]:4461" << true << "::1" << 4461;
         QTest::newRow("plain name") << "time.example.net" << false << "" << 0;
         QTest::newRow("other scheme") << "ntp://time.example.net" << false << "" << 0;
-        QTest::newRow("no host") << "nts://" << false << "" << 0;
         QTest::newRow("port zero") << "nts://h:0" << false << "" << 0;
         QTest::newRow("bad port") << "nts://h:99999" << false << "" << 0;
         QTest::newRow("path") << "nts://h/x" << false << "" << 0;
@@ -86,7 +84,6 @@ private slots:
         QTest::addColumn<int>("held");
         QTest::addColumn<int>("placeholders");
         QTest::newRow("full store") << 8 << 0;
-        QTest::newRow("three left") << 3 << 5;
         QTest::newRow("last one") << 1 << 7;
     }
 
@@ -99,7 +96,6 @@ private slots:
         QVERIFY(session.authenticatedRequest(clientHeader()).isEmpty());
         session.adoptKeyExchange(keyExchange(held));
         QVERIFY(!session.needsKeyExchange());
-        QCOMPARE(session.ntpPort(), quint16(12300));
 
         const QByteArray first = session.authenticatedRequest(clientHeader());
         const NtsRequestSeen seen = ReadNtsRequest(first, AesSivCmac256(C2sKey));

@@ -221,6 +221,38 @@ private slots:
         QCOMPARE(rig.channel.sent.size(), 1);
     }
 
+    // The reply reaches the machine 20 ms after the request left; the event loop reads it 50 ms
+    // later. The kernel's stamp of its arrival is T4, unless it cannot belong to this exchange.
+    void shouldTimeReplyByKernelStampWithinTheExchange_data()
+    {
+        QTest::addColumn<int>("stampMs"); // from the request's send time; -1: no stamp
+        QTest::addColumn<QString>("roundTrip");
+        QTest::addColumn<QString>("offset");
+        QTest::newRow("stamp at arrival") << 20 << "0.020"
+                                          << "0.250";
+        QTest::newRow("no stamp: time of reading") << -1 << "0.070"
+                                                   << "0.225";
+        QTest::newRow("stamp before the request: clock stepped") << -1000 << "0.070"
+                                                                 << "0.225";
+        QTest::newRow("stamp after the reading: another clock") << 3600000 << "0.070"
+                                                                << "0.225";
+    }
+    void shouldTimeReplyByKernelStampWithinTheExchange()
+    {
+        QFETCH(int, stampMs);
+        Rig rig({"a.example"});
+        rig.start();
+        const FakeClock::TimePoint sentAt = rig.clock.now();
+        const QByteArray reply = rig.replyToLast(at(0.25));
+        rig.clock.advanceMs(70);
+        ReceiveTime stamp;
+        if (stampMs != -1)
+            stamp = sentAt + std::chrono::milliseconds(stampMs);
+        rig.channel.deliver(reply, stamp);
+        QTEST(rig.cell(1, ServerColumn::RoundTrip), "roundTrip");
+        QTEST(rig.cell(1, ServerColumn::Offset), "offset");
+    }
+
     // Whatever arrives while b's request is out changes no row but b's, the cycle goes on, and the
     // clock is set only from the sound answers (0.250 s), never from the bad data (1000 s).
     void shouldSurviveBadDatagrams_data()

@@ -21,21 +21,8 @@ private slots:
         QTest::newRow("healthy") << r << "";
 
         r = {};
-        r.noReply = true;
-        r.replyWait = 10s;
-        QTest::newRow("no reply") << r << "No reply within 10 s";
-
-        r = {};
         r.leapIndicator = 3;
         QTest::newRow("leap 3") << r << "Not synchronised (leap indicator 3)";
-        r.leapIndicator = 1;
-        QTest::newRow("leap 1") << r << "Leap second announced";
-
-        r = {};
-        r.stratumAboveLimit = true;
-        r.stratum = 5;
-        r.stratumLimit = 3;
-        QTest::newRow("stratum 5 of 3") << r << "Stratum 5 is above the limit of 3";
 
         r = {};
         r.referenceTimeTooOld = true;
@@ -45,9 +32,6 @@ private slots:
         r.referenceAge = 3 * 24h + 5h;
         r.referenceAgeLimit = 90s;
         QTest::newRow("days old, limit in seconds") << r << "Reference time 3 days old (limit 90 s)";
-        r.referenceAge = 47h;
-        r.referenceAgeLimit = 2h;
-        QTest::newRow("hours") << r << "Reference time 47 h old (limit 2 h)";
         r.referenceTimeMissing = true;
         QTest::newRow("never synchronised") << r << "No reference time (the server was never synchronised)";
 
@@ -59,19 +43,7 @@ private slots:
         QTest::newRow("unknown code") << r << "Kiss-o'-death: X?Z";
 
         r = {};
-        r.noTimestamps = true;
-        QTest::newRow("no timestamps") << r << "No timestamps in the reply";
-
-        r = {};
-        r.disagrees = true;
-        r.agreeing = 3;
-        r.counted = 4;
-        QTest::newRow("3 of 4") << r << "Disagrees with 3 of 4 servers";
-
-        r = {};
         r.rootDistanceTooLarge = true;
-        r.rootDistanceSeconds = 2.14;
-        QTest::newRow("root distance 2.1") << r << "Root distance 2.1 s is too large";
         r.rootDistanceSeconds = 1.5004;
         QTest::newRow("just above the limit") << r << "Root distance 1.5004 s is too large";
 
@@ -83,9 +55,10 @@ private slots:
         r.stratumLimit = 15;
         r.noTimestamps = true;
         r.noReply = true;
+        r.replyWait = 4s;
         QTest::newRow("several")
             << r
-            << "No reply within 10 s; Kiss-o'-death: RSTR (the server's access rules refuse us); "
+            << "No reply within 4 s; Kiss-o'-death: RSTR (the server's access rules refuse us); "
                "Stratum 0 is above the limit of 15; No timestamps in the reply";
     }
     void shouldSayWhyInPlainWordsWithTheNumbers()

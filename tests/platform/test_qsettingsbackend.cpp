@@ -58,7 +58,6 @@ private slots:
         // clang-format off
         QTest::newRow("tab inside")           << QByteArray() << QStringList() << QStringLiteral("ntp\tOK\t4");
         QTest::newRow("blanks around")        << QByteArray() << QStringList() << QStringLiteral("  pool.example.org   ");
-        QTest::newRow("only blanks")          << QByteArray() << QStringList() << QStringLiteral("   ");
         QTest::newRow("INI syntax")           << QByteArray() << QStringList() << QStringLiteral("[Settings] a=b; #c, \"d\" 'e' C:\\ntp");
         QTest::newRow("looks like a variant") << QByteArray() << QStringList() << QStringLiteral("@Variant(garbage)");
         QTest::newRow("non-ASCII letters")    << QByteArray() << QStringList() << QStringLiteral("zeit.zürich.ch ΩΣ 時計");

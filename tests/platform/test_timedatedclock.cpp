@@ -47,8 +47,6 @@ private slots:
         QTest::addColumn<QString>("errorName");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<bool>("cancelled");
-        QTest::newRow("1.5 s forward") << qint64(1'500'000'000) << 1'500'000LL << ""
-                                       << "" << false;
         QTest::newRow("an hour back") << qint64(-3'600'000'000'000) << -3'600'000'000LL << ""
                                       << "" << false;
         QTest::newRow("to the nearest microsecond") << qint64(-1'600) << -2LL << ""
@@ -85,13 +83,8 @@ private slots:
         QCOMPARE(m_timedated.calls.size(), 1);
         const FakeTimedated::Call& call = m_timedated.calls.first();
         QCOMPARE(call.usecUtc, usec);
-        QVERIFY(call.relative);
-        QVERIFY(call.interactive);
-        QVERIFY(call.interactiveFlag);
-        QCOMPARE(finished.size(), 1);
-        QCOMPARE(finished.first().at(0).toBool(), errorName.isEmpty());
-        QCOMPARE(finished.first().at(1).toString(), reason);
-        QCOMPARE(finished.first().at(2).toBool(), cancelled);
+        QVERIFY(call.relative && call.interactive && call.interactiveFlag);
+        QCOMPARE(finished, (QList<QVariantList>{{errorName.isEmpty(), reason, cancelled}}));
         QCOMPARE(stepper.declined(), cancelled);
         QVERIFY(!stepper.busy());
     }
@@ -111,8 +104,7 @@ private slots:
 
         stepper.step(2s);
         QCOMPARE(finished.size(), 2);
-        QCOMPARE(finished.last().at(0).toBool(), false);
-        QCOMPARE(finished.last().at(2).toBool(), true);
+        QVERIFY(!finished.last().at(0).toBool() && finished.last().at(2).toBool());
 
         m_timedated.answer = FakeTimedated::Answer::Success;
         stepper.allowAsking();
@@ -138,11 +130,9 @@ private slots:
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.first().at(0).toBool(), false);
         QVERIFY(finished.wait(10000));
-        QCOMPARE(finished.size(), 2);
-        QCOMPARE(finished.last().at(0).toBool(), false);
-        QCOMPARE(finished.last().at(1).toString(),
-                 QStringLiteral("No answer from systemd-timedated within 0.3 s"));
-        QCOMPARE(finished.last().at(2).toBool(), false);
+        QCOMPARE(
+            finished.last(),
+            (QVariantList{false, QStringLiteral("No answer from systemd-timedated within 0.3 s"), false}));
         QVERIFY(!stepper.busy());
         QCOMPARE(m_timedated.calls.size(), 1);
 
@@ -163,9 +153,8 @@ private slots:
         stepper.step(1s);
         QVERIFY(finished.wait(10000));
         QVERIFY(m_timedated.registerOn(QDBusConnection(QStringLiteral("timedated"))));
-        QCOMPARE(finished.first().at(0).toBool(), false);
+        QVERIFY(!finished.first().at(0).toBool() && !finished.first().at(2).toBool());
         QVERIFY(finished.first().at(1).toString().contains(QStringLiteral("org.freedesktop.timedate1")));
-        QCOMPARE(finished.first().at(2).toBool(), false);
         QVERIFY(m_timedated.calls.isEmpty());
     }
 

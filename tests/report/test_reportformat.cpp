@@ -47,14 +47,15 @@ ReportRow refused(const QString& server, const QString& why)
     return row;
 }
 
-// Healthy, red for its stratum, a falseticker, silent and kissed off; names that need quoting.
+// Healthy, red for its stratum, a falseticker, silent and kissed off; names that need quoting or
+// escaping in every format.
 Report mixedReport()
 {
     ReportRow red = answered(QStringLiteral("red, \"quoted\"\nname"), 9, -0.25);
     red.healthy = false;
     red.reasons = {QStringLiteral("stratum 9 above 4"), QStringLiteral("reference time 61 min old")};
     red.referenceTime.reset();
-    ReportRow liar = answered(QStringLiteral("back\\slash"), 2, 3.5);
+    ReportRow liar = answered(QString::fromUtf8("back\\nslash zeit.f\xc3\xbcr"), 2, 3.5);
     liar.verdict = RowVerdict::Falseticker;
     return {{answered(QStringLiteral("127.0.0.2"), 1, 0.000123456789012345), red, liar,
              timedOut(QStringLiteral("127.0.0.9")),
@@ -93,193 +94,151 @@ class ReportFormatTest : public QObject
     Q_OBJECT
 
 private slots:
-    void shouldMapRowsToTheExitStatus_data();
-    void shouldMapRowsToTheExitStatus();
-    void shouldSummariseInTheFirstTextLine();
-    void shouldKeepEveryFieldAtFullPrecisionInJson();
-    void shouldQuoteCsvSoThatAParserReadsItBack();
-    void shouldEscapePrometheusLabelValues_data();
-    void shouldEscapePrometheusLabelValues();
-    void shouldWritePrometheusThatItsParserReadsBack();
+    void shouldMapRowsToTheExitStatus_data()
+    {
+        QTest::addColumn<Report>("report");
+        QTest::addColumn<ReportStatus>("status");
+
+        const ReportRow good = answered(QStringLiteral("a"), 1, 0.001);
+        ReportRow red = good;
+        red.healthy = false;
+        ReportRow liar = good;
+        liar.verdict = RowVerdict::Falseticker;
+        const ReportVerdict agreed{QStringLiteral("a"), ReportSeconds(0.001), ReportAgreement::Agreed};
+        const ReportVerdict unchecked{QStringLiteral("a"), ReportSeconds(0.001), ReportAgreement::NotChecked};
+        const ReportVerdict disagree{std::nullopt, {}, ReportAgreement::NoAgreement};
+
+        QTest::newRow("all healthy") << Report{{good, good}, agreed} << ReportStatus::Ok;
+        QTest::newRow("one healthy, not judged") << Report{{good}, unchecked} << ReportStatus::Ok;
+        QTest::newRow("one red") << Report{{good, red}, agreed} << ReportStatus::Warning;
+        QTest::newRow("one silent") << Report{{good, timedOut("b")}, agreed} << ReportStatus::Warning;
+        QTest::newRow("one falseticker") << Report{{good, good, liar}, agreed} << ReportStatus::Warning;
+        QTest::newRow("all red") << Report{{red, red}, unchecked} << ReportStatus::Critical;
+        QTest::newRow("no servers") << Report{} << ReportStatus::Critical;
+        QTest::newRow("healthy but disagreeing") << Report{{good, good}, disagree} << ReportStatus::Critical;
+    }
+
+    void shouldMapRowsToTheExitStatus()
+    {
+        QFETCH(Report, report);
+        QFETCH(ReportStatus, status);
+        QCOMPARE(StatusOf(report), status);
+        // Every format reports the same status; JSON carries it as a number.
+        const QJsonObject json = QJsonDocument::fromJson(JsonReport(report).toUtf8()).object();
+        QCOMPARE(json.value(QStringLiteral("exit_status")).toInt(-1), int(status));
+    }
+
+    void shouldSummariseInTheFirstTextLine()
+    {
+        Report report = mixedReport();
+        const QStringList lines = TextReport(report).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.first(),
+                 QStringLiteral("NTP WARNING: 1 of 5 servers healthy, best 127.0.0.2 offset +0.000123 s | "
+                                "offset=0.000123s healthy=1;;;0;5"));
+        QVERIFY2(lines.filter(QStringLiteral("127.0.0.7, refused: RATE")).size() == 1,
+                 qPrintable(lines.join('\n')));
+        QVERIFY(lines.filter(QStringLiteral("127.0.0.9, timed out")).size() == 1);
+
+        report.rows = {report.rows.first()};
+        QVERIFY(TextReport(report).startsWith(QLatin1String("NTP OK: 1 of 1 servers healthy")));
+        report.rows = {timedOut(QStringLiteral("x"))};
+        report.verdict = {};
+        QCOMPARE(TextReport(report).section(QLatin1Char('\n'), 0, 0),
+                 QStringLiteral("NTP CRITICAL: 0 of 1 servers healthy, no usable server | healthy=0;;;0;1"));
+    }
+
+    void shouldKeepEveryFieldAtFullPrecisionInJson()
+    {
+        const Report report = mixedReport();
+        QJsonParseError error;
+        const QJsonObject json = QJsonDocument::fromJson(JsonReport(report).toUtf8(), &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+
+        QCOMPARE(json.value("best").toObject().value("offset").toDouble(), 0.000123456789012345);
+        QCOMPARE(json.value("agreement").toString(), QStringLiteral("agreed"));
+        const QJsonArray servers = json.value("servers").toArray();
+        QCOMPARE(servers.size(), report.rows.size());
+        for (qsizetype i = 0; i < servers.size(); ++i) {
+            const QJsonObject object = servers.at(i).toObject();
+            const ReportRow& row = report.rows.at(i);
+            QCOMPARE(object.value("server").toString(), row.server);
+            QCOMPARE(object.value("healthy").toBool(), IsUsable(row));
+            QCOMPARE(object.value("reasons").toVariant().toStringList(), row.reasons);
+            if (row.outcome != ReportOutcome::Answered) {
+                QVERIFY(object.value("offset").isNull());
+                QVERIFY(object.value("stratum").isNull());
+                continue;
+            }
+            QCOMPARE(object.value("offset").toDouble(), row.offset.count());
+            QCOMPARE(object.value("round_trip").toDouble(), row.roundTrip.count());
+            QCOMPARE(object.value("root_delay").toDouble(), row.rootDelay.count());
+            QCOMPARE(object.value("root_dispersion").toDouble(), row.rootDispersion.count());
+            QCOMPARE(object.value("stratum").toInt(), row.stratum);
+        }
+        QCOMPARE(servers.at(0)["reference_time"].toString(), QStringLiteral("2026-11-30T00:53:20.123Z"));
+        QVERIFY(servers.at(1)["reference_time"].isNull());
+        QCOMPARE(servers.at(2)["verdict"].toString(), QStringLiteral("falseticker"));
+        QCOMPARE(servers.at(4)["refusal"].toString(), QStringLiteral("RATE"));
+    }
+
+    // Python's csv module reads RFC 4180 and prometheus_client the exposition format; each prints
+    // what it read as JSON to compare exactly.
+    void shouldWriteCsvAndPrometheusThatTheirParsersReadBack()
+    {
+        const QString interpreter = python();
+        if (interpreter.isEmpty())
+            QSKIP("python3 with Debian's prometheus_client is not installed");
+        const Report report = mixedReport();
+        const QString csvScript =
+            QStringLiteral("import csv, io, json, sys\n"
+                           "data = sys.stdin.buffer.read().decode()\n"
+                           "print(json.dumps(list(csv.reader(io.StringIO(data, newline='')))))\n");
+        const QString prometheusScript =
+            QStringLiteral("import json, sys\n"
+                           "from prometheus_client.parser import text_string_to_metric_families\n"
+                           "out = {}\n"
+                           "for family in text_string_to_metric_families(sys.stdin.read()):\n"
+                           "    assert family.type == 'gauge', family.name\n"
+                           "    assert family.documentation, family.name\n"
+                           "    for s in family.samples:\n"
+                           "        out.setdefault(s.name, {})[s.labels['server']] = s.value\n"
+                           "print(json.dumps(out))\n");
+        const QString csv = runPython(interpreter, csvScript, CsvReport(report));
+        const QString prometheus = runPython(interpreter, prometheusScript, PrometheusReport(report));
+        const QJsonArray records = QJsonDocument::fromJson(csv.toUtf8()).array();
+        const QJsonObject metrics = QJsonDocument::fromJson(prometheus.toUtf8()).object();
+        QVERIFY2(records.size() == report.rows.size() + 1, qPrintable(csv));
+        QVERIFY2(!metrics.isEmpty(), qPrintable(prometheus));
+        const QStringList header = records.at(0).toVariant().toStringList();
+        QCOMPARE(records.at(1).toVariant().toStringList().at(header.indexOf("reference_time")),
+                 QStringLiteral("2026-11-30T00:53:20.123Z"));
+
+        for (qsizetype i = 0; i < report.rows.size(); ++i) {
+            const ReportRow& row = report.rows.at(i);
+            const bool answered = row.outcome == ReportOutcome::Answered;
+            const QStringList fields = records.at(i + 1).toVariant().toStringList();
+            QCOMPARE(fields.size(), header.size());
+            QCOMPARE(fields.at(header.indexOf("server")), row.server);
+            QCOMPARE(fields.at(header.indexOf("reasons")), row.reasons.join(QStringLiteral("; ")));
+            QCOMPARE(fields.at(header.indexOf("offset")).toDouble(), answered ? row.offset.count() : 0.0);
+
+            const auto value = [&](const char* name) {
+                return metrics.value(name).toObject().value(row.server);
+            };
+            QCOMPARE(value("ostrelle_server_up").toDouble(), answered ? 1.0 : 0.0);
+            QCOMPARE(value("ostrelle_server_healthy").toDouble(), IsUsable(row) ? 1.0 : 0.0);
+            QCOMPARE(value("ostrelle_server_offset_seconds").isUndefined(), !answered);
+            QCOMPARE(value("ostrelle_server_truechimer").isUndefined(), !answered);
+            if (answered) {
+                QCOMPARE(value("ostrelle_server_offset_seconds").toDouble(), row.offset.count());
+                QCOMPARE(value("ostrelle_server_round_trip_seconds").toDouble(), row.roundTrip.count());
+                QCOMPARE(value("ostrelle_server_stratum").toDouble(), double(row.stratum));
+                QCOMPARE(value("ostrelle_server_truechimer").toDouble(),
+                         row.verdict == RowVerdict::Truechimer ? 1.0 : 0.0);
+            }
+        }
+    }
 };
-
-void ReportFormatTest::shouldMapRowsToTheExitStatus_data()
-{
-    QTest::addColumn<Report>("report");
-    QTest::addColumn<ReportStatus>("status");
-
-    const ReportRow good = answered(QStringLiteral("a"), 1, 0.001);
-    ReportRow red = good;
-    red.healthy = false;
-    ReportRow liar = good;
-    liar.verdict = RowVerdict::Falseticker;
-    const ReportVerdict agreed{QStringLiteral("a"), ReportSeconds(0.001), ReportAgreement::Agreed};
-    const ReportVerdict unchecked{QStringLiteral("a"), ReportSeconds(0.001), ReportAgreement::NotChecked};
-    const ReportVerdict disagree{std::nullopt, {}, ReportAgreement::NoAgreement};
-
-    QTest::newRow("all healthy") << Report{{good, good}, agreed} << ReportStatus::Ok;
-    QTest::newRow("one healthy, not judged") << Report{{good}, unchecked} << ReportStatus::Ok;
-    QTest::newRow("one red") << Report{{good, red}, agreed} << ReportStatus::Warning;
-    QTest::newRow("one silent") << Report{{good, timedOut("b")}, agreed} << ReportStatus::Warning;
-    QTest::newRow("one kissed off") << Report{{good, refused("b", "RATE")}, agreed} << ReportStatus::Warning;
-    QTest::newRow("one falseticker") << Report{{good, good, liar}, agreed} << ReportStatus::Warning;
-    QTest::newRow("all red") << Report{{red, red}, unchecked} << ReportStatus::Critical;
-    QTest::newRow("all silent") << Report{{timedOut("a"), timedOut("b")}, {}} << ReportStatus::Critical;
-    QTest::newRow("no servers") << Report{} << ReportStatus::Critical;
-    QTest::newRow("healthy but disagreeing") << Report{{good, good}, disagree} << ReportStatus::Critical;
-}
-
-void ReportFormatTest::shouldMapRowsToTheExitStatus()
-{
-    QFETCH(Report, report);
-    QFETCH(ReportStatus, status);
-    QCOMPARE(StatusOf(report), status);
-    // Every format reports the same status; JSON carries it as a number.
-    const QJsonObject json = QJsonDocument::fromJson(JsonReport(report).toUtf8()).object();
-    QCOMPARE(json.value(QStringLiteral("exit_status")).toInt(-1), int(status));
-}
-
-void ReportFormatTest::shouldSummariseInTheFirstTextLine()
-{
-    Report report = mixedReport();
-    const QStringList lines = TextReport(report).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.first(),
-             QStringLiteral("NTP WARNING: 1 of 5 servers healthy, best 127.0.0.2 offset +0.000123 s | "
-                            "offset=0.000123s healthy=1;;;0;5"));
-    QVERIFY2(lines.filter(QStringLiteral("127.0.0.7, refused: RATE")).size() == 1,
-             qPrintable(lines.join('\n')));
-    QVERIFY(lines.filter(QStringLiteral("127.0.0.9, timed out")).size() == 1);
-
-    report.rows = {report.rows.first()};
-    QVERIFY(TextReport(report).startsWith(QLatin1String("NTP OK: 1 of 1 servers healthy")));
-    report.rows = {timedOut(QStringLiteral("x"))};
-    report.verdict = {};
-    QCOMPARE(TextReport(report).section(QLatin1Char('\n'), 0, 0),
-             QStringLiteral("NTP CRITICAL: 0 of 1 servers healthy, no usable server | healthy=0;;;0;1"));
-}
-
-void ReportFormatTest::shouldKeepEveryFieldAtFullPrecisionInJson()
-{
-    const Report report = mixedReport();
-    QJsonParseError error;
-    const QJsonObject json = QJsonDocument::fromJson(JsonReport(report).toUtf8(), &error).object();
-    QCOMPARE(error.error, QJsonParseError::NoError);
-
-    QCOMPARE(json.value("best").toObject().value("offset").toDouble(), 0.000123456789012345);
-    QCOMPARE(json.value("agreement").toString(), QStringLiteral("agreed"));
-    const QJsonArray servers = json.value("servers").toArray();
-    QCOMPARE(servers.size(), report.rows.size());
-    for (qsizetype i = 0; i < servers.size(); ++i) {
-        const QJsonObject object = servers.at(i).toObject();
-        const ReportRow& row = report.rows.at(i);
-        QCOMPARE(object.value("server").toString(), row.server);
-        QCOMPARE(object.value("healthy").toBool(), IsUsable(row));
-        QCOMPARE(object.value("reasons").toVariant().toStringList(), row.reasons);
-        if (row.outcome != ReportOutcome::Answered) {
-            QVERIFY(object.value("offset").isNull());
-            QVERIFY(object.value("stratum").isNull());
-            continue;
-        }
-        QCOMPARE(object.value("offset").toDouble(), row.offset.count());
-        QCOMPARE(object.value("round_trip").toDouble(), row.roundTrip.count());
-        QCOMPARE(object.value("root_delay").toDouble(), row.rootDelay.count());
-        QCOMPARE(object.value("root_dispersion").toDouble(), row.rootDispersion.count());
-        QCOMPARE(object.value("stratum").toInt(), row.stratum);
-    }
-    QCOMPARE(servers.at(0)["reference_time"].toString(), QStringLiteral("2026-11-30T00:53:20.123Z"));
-    QVERIFY(servers.at(1)["reference_time"].isNull());
-    QCOMPARE(servers.at(2)["verdict"].toString(), QStringLiteral("falseticker"));
-    QCOMPARE(servers.at(4)["refusal"].toString(), QStringLiteral("RATE"));
-}
-
-void ReportFormatTest::shouldQuoteCsvSoThatAParserReadsItBack()
-{
-    const QString interpreter = python();
-    if (interpreter.isEmpty())
-        QSKIP("python3 with Debian's prometheus_client is not installed");
-    const Report report = mixedReport();
-    // Python's csv module reads RFC 4180; print each record's fields as JSON to compare exactly.
-    const QString script =
-        QStringLiteral("import csv, io, json, sys\n"
-                       "data = sys.stdin.buffer.read().decode()\n"
-                       "print(json.dumps(list(csv.reader(io.StringIO(data, newline='')))))\n");
-    const QString out = runPython(interpreter, script, CsvReport(report));
-    const QJsonArray records = QJsonDocument::fromJson(out.toUtf8()).array();
-    QCOMPARE(records.size(), report.rows.size() + 1);
-    const QStringList header = records.at(0).toVariant().toStringList();
-    for (qsizetype i = 0; i < report.rows.size(); ++i) {
-        const QStringList fields = records.at(i + 1).toVariant().toStringList();
-        QCOMPARE(fields.size(), header.size());
-        const ReportRow& row = report.rows.at(i);
-        QCOMPARE(fields.at(header.indexOf("server")), row.server);
-        QCOMPARE(fields.at(header.indexOf("reasons")), row.reasons.join(QStringLiteral("; ")));
-        if (row.outcome == ReportOutcome::Answered)
-            QCOMPARE(fields.at(header.indexOf("offset")).toDouble(), row.offset.count());
-    }
-    QCOMPARE(records.at(1).toVariant().toStringList().at(header.indexOf("reference_time")),
-             QStringLiteral("2026-11-30T00:53:20.123Z"));
-}
-
-void ReportFormatTest::shouldEscapePrometheusLabelValues_data()
-{
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("escaped");
-    QTest::newRow("plain") << "ntp.example"
-                           << "ntp.example";
-    QTest::newRow("quote") << "a\"b"
-                           << "a\\\"b";
-    QTest::newRow("backslash before quote") << "a\\\""
-                                            << "a\\\\\\\"";
-    QTest::newRow("line feed") << "a\nb"
-                               << "a\\nb";
-    QTest::newRow("non-ASCII stays UTF-8")
-        << QString::fromUtf8("zeit.f\xc3\xbcr") << QString::fromUtf8("zeit.f\xc3\xbcr");
-}
-
-void ReportFormatTest::shouldEscapePrometheusLabelValues()
-{
-    QFETCH(QString, value);
-    QFETCH(QString, escaped);
-    QCOMPARE(PrometheusLabelValue(value), escaped);
-}
-
-void ReportFormatTest::shouldWritePrometheusThatItsParserReadsBack()
-{
-    const QString interpreter = python();
-    if (interpreter.isEmpty())
-        QSKIP("python3 with Debian's prometheus_client is not installed");
-    const Report report = mixedReport();
-    const QString script =
-        QStringLiteral("import json, sys\n"
-                       "from prometheus_client.parser import text_string_to_metric_families\n"
-                       "out = {}\n"
-                       "for family in text_string_to_metric_families(sys.stdin.read()):\n"
-                       "    assert family.type == 'gauge', family.name\n"
-                       "    assert family.documentation, family.name\n"
-                       "    for s in family.samples:\n"
-                       "        out.setdefault(s.name, {})[s.labels['server']] = s.value\n"
-                       "print(json.dumps(out))\n");
-    const QString out = runPython(interpreter, script, PrometheusReport(report));
-    const QJsonObject metrics = QJsonDocument::fromJson(out.toUtf8()).object();
-    QVERIFY2(!metrics.isEmpty(), qPrintable(out));
-
-    for (const ReportRow& row : report.rows) {
-        const bool answered = row.outcome == ReportOutcome::Answered;
-        const auto value = [&](const char* name) { return metrics.value(name).toObject().value(row.server); };
-        QCOMPARE(value("ostrelle_server_up").toDouble(), answered ? 1.0 : 0.0);
-        QCOMPARE(value("ostrelle_server_healthy").toDouble(), IsUsable(row) ? 1.0 : 0.0);
-        QCOMPARE(value("ostrelle_server_offset_seconds").isUndefined(), !answered);
-        if (answered) {
-            QCOMPARE(value("ostrelle_server_offset_seconds").toDouble(), row.offset.count());
-            QCOMPARE(value("ostrelle_server_round_trip_seconds").toDouble(), row.roundTrip.count());
-            QCOMPARE(value("ostrelle_server_stratum").toDouble(), double(row.stratum));
-            QCOMPARE(value("ostrelle_server_truechimer").toDouble(),
-                     row.verdict == RowVerdict::Truechimer ? 1.0 : 0.0);
-        } else {
-            QVERIFY(value("ostrelle_server_truechimer").isUndefined());
-        }
-    }
-}
 
 QTEST_GUILESS_MAIN(ReportFormatTest)
 #include "test_reportformat.moc"

@@ -154,6 +154,18 @@ private slots:
         QCOMPARE(model.index(0, 0).data().toString(), QString(252, u'n') + "...");
         QCOMPARE(model.record(0).name.size(), huge.size()); // kept whole for the store
     }
+
+    void shouldNotCutACharacterInHalfWhenShortening()
+    {
+        ServerListModel model;
+        QString name = QStringLiteral("x");
+        for (int i = 0; i < 200; ++i)
+            name += QString::fromUcs4(U"\U0001F552");
+        model.addServer(name);
+        const QString shown = model.index(0, 0).data().toString();
+        QVERIFY2(shown.isValidUtf16(), qPrintable(shown));
+        QCOMPARE(shown, name.left(251) + "...");
+    }
 };
 
 QTEST_GUILESS_MAIN(TestServerListModel)

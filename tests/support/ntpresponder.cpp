@@ -41,8 +41,9 @@ bool NtpResponder::sendTo(const QByteArray& datagram, const QHostAddress& addres
 
 double NtpResponder::realNow()
 {
-    // 2208988800 s from 1900-01-01 (the NTP epoch) to 1970-01-01 (the Unix epoch).
-    return 2208988800.0 + static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+    // To the nanosecond: a responder read to the millisecond would be up to half a millisecond off
+    // true time, which sub-millisecond loopback intervals would then count as disagreement.
+    return ToNtpSeconds(std::chrono::system_clock::now());
 }
 
 void NtpResponder::readRequests()

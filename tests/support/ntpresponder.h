@@ -61,7 +61,7 @@ public:
     // Sends an unsolicited datagram from this responder's address and port.
     bool sendTo(const QByteArray& datagram, const QHostAddress& address, quint16 port);
 
-    // The current UTC time in NtpSeconds, to the millisecond.
+    // The current UTC time in NtpSeconds, to the nanosecond.
     static double realNow();
 
 signals:

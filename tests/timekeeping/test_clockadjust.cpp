@@ -13,19 +13,22 @@ class ClockAdjustTest : public QObject
     Q_OBJECT
 
 private slots:
-    void shouldSetTimeCutToTheMillisecondOrLeaveTheClock_data()
+    void shouldSetTimeCutToTheNanosecondOrLeaveTheClock_data()
     {
         QTest::addColumn<double>("t");
         QTest::addColumn<bool>("refuse");
-        QTest::addColumn<qint64>("handedToClock"); // ms since 1970; -1 when the clock is not asked
+        QTest::addColumn<qint64>("handedToClock"); // ns since 1970; -1 when the clock is not asked
         const double at2006 = 3350992402.0;        // 2006-03-10 15:13:22 UTC
-        const qint64 ms2006 = 1142003602000;
-        QTest::newRow("125.7 ms cut") << at2006 + 0.1257 << false << ms2006 + 125;
-        QTest::newRow(".9995 stays 999") << at2006 + 0.9995 << false << ms2006 + 999;
-        QTest::newRow("refused by the platform") << at2006 + 0.125 << true << ms2006 + 125;
+        const qint64 ns2006 = 1142003602000000000;
+        // 2^-21 s steps are exact in a double of this size; the clock gets them to the nanosecond.
+        QTest::newRow("sub-millisecond kept") << at2006 + 0x1p-21 << false << ns2006 + 476;
+        QTest::newRow("125 ms and 2^-20 s") << at2006 + 0.125 + 0x1p-20 << false << ns2006 + 125000953;
+        QTest::newRow("just below the next second cut")
+            << at2006 + (1.0 - 0x1p-21) << false << ns2006 + 999999523;
+        QTest::newRow("refused by the platform") << at2006 + 0.125 << true << ns2006 + 125000000;
         QTest::newRow("no calendar form") << -0.001 << false << qint64(-1);
     }
-    void shouldSetTimeCutToTheMillisecondOrLeaveTheClock()
+    void shouldSetTimeCutToTheNanosecondOrLeaveTheClock()
     {
         QFETCH(double, t);
         QFETCH(bool, refuse);
@@ -37,7 +40,7 @@ private slots:
 
         QCOMPARE(SetSystemClock(t, clock), set);
         QCOMPARE(clock.setCalls.isEmpty() ? qint64(-1)
-                                          : qint64(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          : qint64(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                                        clock.setCalls.first().time_since_epoch())
                                                        .count()),
                  handedToClock);

@@ -27,9 +27,7 @@ private slots:
         QTest::addColumn<QByteArray>("hex");
         QTest::addColumn<double>("asSigned");
         QTest::addColumn<double>("asUnsigned");
-        QTest::newRow("zero") << QByteArray("00000000") << 0.0 << 0.0;
         QTest::newRow("smallest step") << QByteArray("00000001") << 0x1p-16 << 0x1p-16;
-        QTest::newRow("half a second") << QByteArray("00008000") << 0.5 << 0.5;
         QTest::newRow("one and a quarter") << QByteArray("00014000") << 1.25 << 1.25;
         QTest::newRow("octet order") << QByteArray("01020304") << 258.0 + 772.0 / 65536.0
                                      << 258.0 + 772.0 / 65536.0;
@@ -54,7 +52,6 @@ private slots:
         QTest::addColumn<double>("seconds");
         QTest::newRow("one second") << 0x00 << 1.0;
         QTest::newRow("-20, about a microsecond") << 0xEC << 0x1p-20;
-        QTest::newRow("-6, a 64th") << 0xFA << 0.015625;
         QTest::newRow("most negative") << 0x80 << 0x1p-128;
         QTest::newRow("positive 3") << 0x03 << 8.0;
     }
