@@ -75,6 +75,10 @@ int main(int argc, char* argv[])
     ostrelle::HistoryRecorder history;
     ostrelle::MainWindow window(clock, store, channel, messages);
     window.monitor().cycle().setClockStepper(*stepper);
+    // For tests only: a PEM file of certificates that NTS servers may also show, so that a local
+    // server with a self-signed certificate can be tried without touching the system's trust store.
+    if (const QString trust = qEnvironmentVariable("OSTRELLE_TEST_NTS_TRUST_FILE"); !trust.isEmpty())
+        window.monitor().cycle().ntsSessions().setExtraTrustFile(trust);
     messages.setParentWidget(&window);
     window.setHistoryRecorder(history);
     window.show();

@@ -7,7 +7,6 @@
 #include "bench/benchsupport.h"
 #include "ntp/ntpreply.h"
 #include "ntp/nts/ntssession.h"
-#include "tests/ntp/ntschronyd.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -81,13 +80,15 @@ int main(int argc, char* argv[])
     const int keyExchanges = std::max(1, parser.value(keyExchangesOption).toInt());
 
     std::printf("NTS against a local chronyd (%s)\n\n", qPrintable(LoadText()));
-    if (!NtsChronyd::available()) {
+    if (!LocalChronyd::canServeNts()) {
         std::printf("chronyd or certtool is not installed: no figures\n");
         return 0;
     }
-    NtsChronyd chronyd;
-    if (!chronyd.start()) {
-        std::printf("chronyd did not start: %s\n", qPrintable(chronyd.log()));
+    LocalChronyd chronyd;
+    chronyd.serveNts();
+    const quint16 ntpPort = FreeLoopbackPort();
+    if (QString why; !chronyd.start(QStringLiteral("127.0.0.1"), ntpPort, 7, &why)) {
+        std::printf("chronyd did not start: %s\n", qPrintable(why));
         return 1;
     }
     const NtsServerName server{"127.0.0.1", chronyd.keyExchangePort()};
@@ -136,7 +137,7 @@ int main(int argc, char* argv[])
         start = SteadyClock::now();
         cpu = ThreadCpuSeconds();
         const QByteArray plainRequest(reinterpret_cast<const char*>(header.data()), qsizetype(header.size()));
-        const auto plainReply = exchange(socket, plainRequest, chronyd.ntpPort());
+        const auto plainReply = exchange(socket, plainRequest, ntpPort);
         if (plainReply && ParseNtpReply(*plainReply, nonce).accepted()) {
             plain.cpu.push_back(ThreadCpuSeconds() - cpu);
             plain.wall.push_back(SecondsBetween(start, SteadyClock::now()));
@@ -153,7 +154,7 @@ int main(int argc, char* argv[])
     const QStringList peerArguments =
         QStringList{"-Q", "-t", "10"} + (::geteuid() == 0 ? QStringList{"-u", "root"} : QStringList{"-U"}) +
         QStringList{QString("server 127.0.0.1 port %1 ntsport %2 nts iburst maxsamples 1")
-                        .arg(chronyd.ntpPort())
+                        .arg(ntpPort)
                         .arg(chronyd.keyExchangePort()),
                     "ntstrustedcerts " + chronyd.certificatePath(), "pidfile " + peerDir.filePath("pid"),
                     "cmdport 0", "bindcmdaddress /"};

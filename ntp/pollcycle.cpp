@@ -39,6 +39,7 @@ PollCycle::PollCycle(ServerListModel& servers, UdpChannel& channel, Clock& clock
     connect(&m_servers, &QAbstractItemModel::rowsRemoved, this,
             [this](const QModelIndex&, int first, int last) { serversRemoved(first, last); });
     connect(&m_servers, &QAbstractItemModel::modelReset, this, &PollCycle::serversReset);
+    connect(&m_ntsSessions, &NtsSessions::keyExchangeFinished, this, &PollCycle::ntsKeyExchangeFinished);
 }
 
 PollCycle::~PollCycle() = default;
@@ -81,6 +82,9 @@ void PollCycle::tick()
 void PollCycle::pollNextServer()
 {
     m_channel.close();
+    if (m_nts)
+        m_nts->abortKeyExchange();
+    m_nts = nullptr;
     m_awaitingReply = false;
     m_requestSent = false;
     if (m_servers.rowCount() == 0) {
@@ -100,10 +104,47 @@ void PollCycle::pollNextServer()
         timeOut(m_pollRow, ServerProblem::UnpollableName);
     }
     m_servers.setPolling(m_pollRow);
-    m_channel.setRemoteHost(m_servers.record(m_pollRow).name);
     m_countdown = TicksToAnswer;
     m_awaitingReply = true;
+    if (startNtsStep(m_servers.record(m_pollRow).name))
+        return;
+    m_channel.setRemoteHost(m_servers.record(m_pollRow).name);
     // Last, because the channel may report ready (and so send) before this returns.
+    m_channel.connectToRemote();
+}
+
+bool PollCycle::startNtsStep(const QString& name)
+{
+    m_ntsRefusal.clear();
+    m_ntsName = name;
+    m_nts = m_ntsSessions.sessionFor(name);
+    if (!m_nts)
+        return false;
+    if (m_nts->needsKeyExchange())
+        m_nts->startKeyExchange(std::chrono::seconds(m_countdown));
+    else
+        connectToNtsServer();
+    return true;
+}
+
+void PollCycle::ntsKeyExchangeFinished(NtsSession* session, bool ok, const QString& reason)
+{
+    if (session != m_nts || !m_awaitingReply || !m_servers.isRow(m_pollRow))
+        return;
+    if (ok) {
+        connectToNtsServer();
+        return;
+    }
+    m_ntsRefusal = reason;
+    abandonRequest();
+    timeOut(m_pollRow, {});
+    // Like a socket that could not be made: the next server at the next tick.
+    m_countdown = 1;
+}
+
+void PollCycle::connectToNtsServer()
+{
+    m_channel.setRemoteHost(m_nts->ntpAddress(), m_nts->ntpPort());
     m_channel.connectToRemote();
 }
 
@@ -113,7 +154,10 @@ void PollCycle::sendRequest()
     if (!m_awaitingReply || m_requestSent)
         return;
     m_nonce = RandomRequestNonce();
-    const QByteArray datagram = datagramOf(BuildNtpRequest(m_nonce));
+    const NtpPacketBytes request = BuildNtpRequest(m_nonce);
+    const QByteArray datagram = m_nts ? m_nts->authenticatedRequest(request) : datagramOf(request);
+    if (datagram.isEmpty())
+        return;
     m_requestSent = true;
     // The channel reads T1 itself, just before the system call, so that neither the lookup nor
     // building the request counts as network delay. A failed send is left to the time-out, like a
@@ -128,12 +172,26 @@ void PollCycle::processDatagram(const QByteArray& datagram, ReceiveTime kernelTi
     if (!m_requestSent || !m_servers.isRow(m_pollRow))
         return;
     const double T4 = ArrivalNtpSeconds(kernelTime, m_requestSendTime, m_clock);
+    if (m_nts) {
+        // A refused datagram may be a forgery racing the real answer, which may still come.
+        const NtsReplyCheck check = m_nts->verifyReply(datagram);
+        if (!check.accepted()) {
+            if (m_ntsRefusal.isEmpty())
+                m_ntsRefusal = check.reason();
+            return;
+        }
+    }
     const ParsedReply parsed = ParseNtpReply(datagram, m_nonce);
     // Not the answer to this request: its real answer or its time-out may still come.
     if (!parsed.accepted())
         return;
 
     const ServerReading reading = EvaluateNtpReply(parsed.reply, m_requestSendTime, T4, m_settings);
+    if (m_nts) {
+        const NtsCertificateInfo certificate = m_nts->certificate();
+        m_servers.setNtsStatus(m_pollRow,
+                               {true, {}, certificate.subject, certificate.issuer, certificate.expiry});
+    }
     m_servers.setAnswered(m_pollRow, reading);
     if (reading.usableAsSource) {
         m_candidates.append({m_pollRow, m_servers.record(m_pollRow).name, reading.stratum,
@@ -248,6 +306,11 @@ void PollCycle::finishStep(bool answered, const ServerReading& reading)
 
 void PollCycle::timeOut(int row, ServerProblems why)
 {
+    if (m_nts && row == m_pollRow) {
+        m_servers.setNtsStatus(row, NtsStatus{false, m_ntsRefusal, {}, {}, {}});
+        if (!m_ntsRefusal.isEmpty())
+            why |= ServerProblem::NtsRefused;
+    }
     m_servers.setTimedOut(row, why);
     finishStep(false, ServerReading{.problems = why});
 }
@@ -257,12 +320,15 @@ void PollCycle::abandonRequest()
     if (!m_awaitingReply)
         return;
     m_channel.close();
+    if (m_nts)
+        m_nts->abortKeyExchange();
     m_awaitingReply = false;
     m_requestSent = false;
 }
 
 void PollCycle::serversRemoved(int first, int last)
 {
+    dropUnlistedNtsSessions();
     const int count = last - first + 1;
     if (first <= m_pollRow) {
         // The next step goes on with the server that now sits in the removed rows' place.
@@ -286,9 +352,20 @@ void PollCycle::serversRemoved(int first, int last)
 
 void PollCycle::serversReset()
 {
+    dropUnlistedNtsSessions();
     abandonRequest();
     m_pollRow = -1;
     m_candidates.clear();
+}
+
+void PollCycle::dropUnlistedNtsSessions()
+{
+    const QStringList names = m_servers.names();
+    if (m_nts && !names.contains(m_ntsName)) {
+        abandonRequest();
+        m_nts = nullptr;
+    }
+    m_ntsSessions.retainOnly(names);
 }
 
 void PollCycle::showOnce(bool& open, const QString& text, const QString& title, MessageDialog::Icon icon,

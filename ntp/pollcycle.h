@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ntp/agreement.h"
+#include "ntp/nts/ntssessions.h"
 #include "platform/messagedialog.h"
 #include "platform/udpchannel.h"
 #include "servers/serverrecord.h"
@@ -91,6 +92,8 @@ public:
     double requestSendTime() const { return m_requestSendTime; } // T1, NtpSeconds
     const NtpTimestampBytes& requestNonce() const { return m_nonce; }
     const QList<SourceCandidate>& candidates() const { return m_candidates; }
+    // The NTS sessions of the nts:// servers polled so far.
+    NtsSessions& ntsSessions() { return m_ntsSessions; }
 
     const QString& lastPollText() const { return m_lastPollText; }
     const QString& synchronisedToText() const { return m_synchronisedToText; }
@@ -109,6 +112,12 @@ private:
     void finishStep(bool answered, const ServerReading& reading = {});
     void timeOut(int row, ServerProblems why);
     void abandonRequest();
+    // An nts:// server's step: its key exchange first when it needs one; false for a plain server.
+    bool startNtsStep(const QString& name);
+    void ntsKeyExchangeFinished(NtsSession* session, bool ok, const QString& reason);
+    void connectToNtsServer();
+    // Sessions live as long as their name is in the list; this step's may end with it.
+    void dropUnlistedNtsSessions();
     void serversRemoved(int first, int last);
     void serversReset();
     // Shows a message after the current handler has returned, unless the same kind is still open.
@@ -131,6 +140,10 @@ private:
     // The request of this step has left; only from then on can a datagram answer it.
     bool m_requestSent = false;
     QList<SourceCandidate> m_candidates;
+    NtsSessions m_ntsSessions;
+    NtsSession* m_nts = nullptr; // the session of this step's server; nullptr for a plain server
+    QString m_ntsName;
+    QString m_ntsRefusal; // the first reason a datagram of this step was refused
 
     std::unique_ptr<ClockStepper> m_directStepper;
     ClockStepper* m_stepper = nullptr;

@@ -71,6 +71,9 @@ QString KissCodeExplanation(const QString& code)
 QStringList UnhealthyReasonTexts(const UnhealthyReasons& r)
 {
     QStringList texts;
+    // First, because it says why there was no usable reply at all.
+    if (!r.ntsFailure.isEmpty())
+        texts << r.ntsFailure;
     if (r.noReply)
         texts << QStringLiteral("No reply within %1").arg(DurationText(r.replyWait));
     if (r.leapIndicator == 3)

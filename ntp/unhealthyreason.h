@@ -38,6 +38,8 @@ struct UnhealthyReasons
 
     bool rootDistanceTooLarge = false;
     double rootDistanceSeconds = 0.0;
+
+    QString ntsFailure; // why an NTS key exchange or reply was refused ("NTS: ..."), empty if none
 };
 
 // One plain sentence with its numbers per reason, in a fixed order; empty for a healthy row.

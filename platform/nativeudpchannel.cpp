@@ -79,9 +79,10 @@ void NativeUdpChannel::close()
     dropSocket();
 }
 
-void NativeUdpChannel::setRemoteHost(const QString& host)
+void NativeUdpChannel::setRemoteHost(const QString& host, quint16 port)
 {
     m_host = host;
+    m_requestPort = port;
 }
 
 void NativeUdpChannel::connectToRemote()
@@ -181,7 +182,7 @@ void NativeUdpChannel::openSocket(quint64 request, const QHostAddress& address)
     // Connected, the system drops datagrams from any other address or port, and reports an ICMP
     // refusal on the next read. A server without a route fails only its own request.
     sockaddr_storage remote;
-    const socklen_t length = socketAddress(target, m_remotePort, remote);
+    const socklen_t length = socketAddress(target, m_requestPort != 0 ? m_requestPort : m_remotePort, remote);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&remote), length) != 0) {
         m_lastIgnoredError = errno;
         ::close(fd);

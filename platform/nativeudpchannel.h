@@ -25,7 +25,7 @@ public:
     ~NativeUdpChannel() override;
 
     void close() override;
-    void setRemoteHost(const QString& host) override;
+    void setRemoteHost(const QString& host, quint16 port = 0) override;
     // ready() always follows from the event loop, never from inside this call.
     void connectToRemote() override;
     bool send(const QByteArray& datagram) override;
@@ -50,6 +50,7 @@ private:
     const quint16 m_remotePort;
     const quint16 m_preferredLocalPort;
     QString m_host;
+    quint16 m_requestPort = 0; // this request's port when it is not m_remotePort
     int m_fd = -1;
     QSocketNotifier* m_notifier = nullptr;
     int m_lookupId = -1;

@@ -24,7 +24,8 @@ public:
 
     // Drops the socket and any name lookup in progress; nothing more arrives for the old remote.
     virtual void close() = 0;
-    virtual void setRemoteHost(const QString& host) = 0;
+    // The next request's remote: host, and port (0: the channel's usual NTP port).
+    virtual void setRemoteHost(const QString& host, quint16 port = 0) = 0;
     // Starts resolving the remote host without blocking. ready() follows once a datagram can be
     // sent to it (possibly before this returns); a host that cannot be reached gives no signal.
     virtual void connectToRemote() = 0;

@@ -43,9 +43,11 @@ ostrelle_install_missing() {
 
 # Extra arguments go to cmake's configure step.
 ostrelle_build() {
-    local werror=OFF
+    local werror=OFF launcher=()
     if [ "${CI:-}" = true ]; then werror=ON; fi
+    # Three builds (plain, sanitizers, package) share most objects when a compiler cache is at hand.
+    if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
     cmake -S "$OSTRELLE_ROOT" -B "$OSTRELLE_BUILD" -DCMAKE_BUILD_TYPE="${OSTRELLE_BUILD_TYPE:-RelWithDebInfo}" \
-        -DOSTRELLE_WERROR="$werror" "$@" >/dev/null
+        -DOSTRELLE_WERROR="$werror" "${launcher[@]}" "$@" >/dev/null
     cmake --build "$OSTRELLE_BUILD" -j"$(nproc)"
 }

@@ -125,6 +125,8 @@ QString ServerProblemText(const ServerRecord& record)
     reasons.counted = record.counted;
     reasons.rootDistanceTooLarge = p.testFlag(ServerProblem::TooDistant);
     reasons.rootDistanceSeconds = record.rootDistanceSeconds;
+    if (p.testFlag(ServerProblem::NtsRefused))
+        reasons.ntsFailure = record.nts.reason;
     return UnhealthyReasonText(reasons);
 }
 
@@ -151,6 +153,17 @@ QString ServerColumnHeading(ServerColumn column)
         break;
     }
     return {};
+}
+
+QString NtsToolTipText(const NtsStatus& status)
+{
+    if (!status.reason.isEmpty())
+        return status.reason;
+    if (!status.authenticated)
+        return {};
+    return QStringLiteral("Authenticated with NTS\nCertificate: %1\nIssued by: %2\nExpires: %3")
+        .arg(status.certificateSubject, status.certificateIssuer,
+             QLocale().toString(status.certificateExpiry.toLocalTime(), QLocale::ShortFormat));
 }
 
 } // namespace ostrelle

@@ -37,6 +37,10 @@ QString ServerCellText(const ServerRecord& record, ServerColumn column);
 // Why a row is red, every reason with its numbers; empty for a healthy row.
 QString ServerProblemText(const ServerRecord& record);
 
+// The tooltip of an nts:// row: the reason of its last failure, or the certificate behind its
+// authenticated reply; empty when NTS has nothing to say.
+QString NtsToolTipText(const NtsStatus& status);
+
 // The heading of a column.
 QString ServerColumnHeading(ServerColumn column);
 

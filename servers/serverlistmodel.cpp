@@ -1,12 +1,37 @@
 #include "servers/serverlistmodel.h"
 
 #include <QBrush>
+#include <QImage>
+#include <QPainter>
 
 namespace ostrelle {
 
 namespace {
 
 constexpr int ColumnCount = static_cast<int>(ServerColumn::Count);
+
+// A padlock drawn here rather than taken from an icon theme, so that it looks the same on every
+// desktop; an image, not a pixmap, so that a model without a GUI application can still make it.
+QImage lockMark()
+{
+    static const QImage mark = [] {
+        QImage image(16, 16, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(QColor(0x55, 0x55, 0x55), 1.6));
+        painter.drawArc(QRectF(4.5, 1.5, 7, 9), 0, 180 * 16);
+        painter.drawLine(QPointF(4.5, 6), QPointF(4.5, 8));
+        painter.drawLine(QPointF(11.5, 6), QPointF(11.5, 8));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0xc8, 0x96, 0x1e));
+        painter.drawRoundedRect(QRectF(2.5, 7.5, 11, 8), 1.5, 1.5);
+        painter.setBrush(QColor(0x55, 0x40, 0x10));
+        painter.drawEllipse(QRectF(7, 10, 2, 2.5));
+        return image;
+    }();
+    return mark;
+}
 
 ServerRecord waitingServer(const QString& name)
 {
@@ -39,7 +64,17 @@ QVariant ServerListModel::data(const QModelIndex& index, int role) const
         return int(Qt::AlignCenter);
     case Qt::ForegroundRole:
         return r.unhealthy() ? QVariant(QBrush(Qt::red)) : QVariant();
+    case Qt::DecorationRole:
+        if (r.nts.authenticated && index.column() == int(ServerColumn::Name))
+            return lockMark();
+        return {};
     case Qt::ToolTipRole:
+        // A red row says why; a healthy NTS row names the certificate behind its answer.
+        if (r.unhealthy())
+            return ServerProblemText(r);
+        if (const QString text = NtsToolTipText(r.nts); !text.isEmpty())
+            return text;
+        return {};
     case Qt::AccessibleDescriptionRole:
         return r.unhealthy() ? QVariant(ServerProblemText(r)) : QVariant();
     default:
@@ -154,6 +189,14 @@ void ServerListModel::markAgreementProblem(int row, ServerProblem problem, int a
     r.agreeing = agreeing;
     r.counted = counted;
     r.rootDistanceSeconds = rootDistanceSeconds;
+    rowChanged(row, ServerColumn::Name, ServerColumn::Offset);
+}
+
+void ServerListModel::setNtsStatus(int row, const NtsStatus& status)
+{
+    if (!isRow(row))
+        return;
+    m_records[row].nts = status;
     rowChanged(row, ServerColumn::Name, ServerColumn::Offset);
 }
 

@@ -43,6 +43,8 @@ public:
     // out of how many) or too distant (TooDistant, with its root distance).
     void markAgreementProblem(int row, ServerProblem problem, int agreeing, int counted,
                               double rootDistanceSeconds);
+    // Before setAnswered() or setTimedOut() of an nts:// row's step.
+    void setNtsStatus(int row, const NtsStatus& status);
 
 private:
     void rowChanged(int row, ServerColumn first, ServerColumn last);

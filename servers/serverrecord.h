@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QFlags>
 #include <QString>
 #include <array>
@@ -20,6 +21,7 @@ enum class ServerProblem : unsigned {
     UnpollableName = 1u << 8,    // blank, or longer than any host name: never looked up
     Disagrees = 1u << 9,         // a falseticker: misses the time most servers of the pass agree on
     TooDistant = 1u << 10,       // root distance above the limit: says nothing useful about the time
+    NtsRefused = 1u << 11,       // NTS: the key exchange failed or a reply did not authenticate
 };
 Q_DECLARE_FLAGS(ServerProblems, ServerProblem)
 Q_DECLARE_OPERATORS_FOR_FLAGS(ServerProblems)
@@ -49,6 +51,16 @@ struct ServerReading
     bool usableAsSource = false;
 };
 
+// What NTS proved about an nts:// server at its last poll; default for a plain server.
+struct NtsStatus
+{
+    bool authenticated = false; // the last reply was authenticated
+    QString reason;             // why the last step failed, "NTS: ..."; empty when it did not
+    QString certificateSubject;
+    QString certificateIssuer;
+    QDateTime certificateExpiry; // UTC
+};
+
 enum class ServerState { Waiting, Polling, Answered, TimedOut };
 
 // One row of the server list.
@@ -64,6 +76,7 @@ struct ServerRecord
     int counted = 0;
     // With TooDistant: this server's root distance.
     double rootDistanceSeconds = 0.0;
+    NtsStatus nts;
 
     bool unhealthy() const { return problems != ServerProblems(); }
 };

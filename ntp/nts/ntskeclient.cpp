@@ -140,10 +140,18 @@ NtsKeClient::~NtsKeClient()
     release();
 }
 
+void NtsKeClient::setExtraTrustFile(const QString& path)
+{
+    m_extraTrustFile = path;
+    if (isRunning())
+        start(m_host, m_port, std::chrono::milliseconds(m_deadline.remainingTime()));
+}
+
 void NtsKeClient::start(const QString& host, quint16 port, std::chrono::milliseconds timeout)
 {
     abort();
     m_host = host;
+    m_port = port;
     m_result = NtsKeResult{};
     m_deadline.start(timeout);
 
@@ -186,10 +194,9 @@ void NtsKeClient::start(const QString& host, quint16 port, std::chrono::millisec
                                 : QByteArray(reinterpret_cast<const char*>(address.toIPv6Address().c), 16);
         if (address.protocol() == QAbstractSocket::IPv4Protocol)
             qToBigEndian(address.toIPv4Address(), m_verifiedAddress.data());
-        gnutls_typed_vdata_st data{GNUTLS_DT_IP_ADDRESS,
-                                   reinterpret_cast<unsigned char*>(m_verifiedAddress.data()),
-                                   unsigned(m_verifiedAddress.size())};
-        gnutls_session_set_verify_cert2(m_session, &data, 1, 0);
+        m_verifyData = {GNUTLS_DT_IP_ADDRESS, reinterpret_cast<unsigned char*>(m_verifiedAddress.data()),
+                        unsigned(m_verifiedAddress.size())};
+        gnutls_session_set_verify_cert2(m_session, &m_verifyData, 1, 0);
     }
     gnutls_transport_set_ptr(m_session, this);
     gnutls_transport_set_push_function(m_session, &NtsKeClient::pushToSocket);

@@ -10,10 +10,8 @@
 #include <chrono>
 #include <memory>
 
+#include <gnutls/gnutls.h>
 #include <sys/types.h>
-
-struct gnutls_session_int;
-struct gnutls_certificate_credentials_st;
 
 namespace ostrelle {
 
@@ -47,8 +45,9 @@ public:
     explicit NtsKeClient(QObject* parent = nullptr);
     ~NtsKeClient() override;
 
-    // A PEM file of certificates trusted beside the system's store; for tests.
-    void setExtraTrustFile(const QString& path) { m_extraTrustFile = path; }
+    // A PEM file of certificates trusted beside the system's store; for tests. A running exchange
+    // starts again with it, within what is left of its time.
+    void setExtraTrustFile(const QString& path);
 
     // Connects to host:port and runs the exchange; finished() follows within timeout, whatever
     // happens. A running exchange is abandoned first, without a signal.
@@ -75,10 +74,13 @@ private:
     QTcpSocket m_socket;
     QTimer m_deadline;
     QString m_host;
+    quint16 m_port = 0;
     QString m_extraTrustFile;
     QByteArray m_incoming;        // TLS records received and not yet read by GnuTLS
     QByteArray m_records;         // key exchange records decrypted so far
     QByteArray m_verifiedAddress; // the server's address as the certificate must name it
+    // GnuTLS keeps a pointer to it until the handshake checks the certificate.
+    gnutls_typed_vdata_st m_verifyData{};
     bool m_peerClosed = false;
     bool m_handshakeDone = false;
     NtsKeResult m_result;

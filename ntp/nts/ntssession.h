@@ -51,6 +51,8 @@ public:
     bool keyExchangeRunning() const { return m_client.isRunning(); }
     // Runs the key exchange; keyExchangeFinished() follows within timeout.
     void startKeyExchange(std::chrono::milliseconds timeout);
+    // Drops a running key exchange without a signal.
+    void abortKeyExchange() { m_client.abort(); }
     // Takes the keys, cookies and NTP address of a key exchange, or keeps its reason.
     void adoptKeyExchange(const NtsKeResult& result);
 

@@ -9,9 +9,10 @@ void FakeUdpChannel::close()
     m_readyPending = false;
 }
 
-void FakeUdpChannel::setRemoteHost(const QString& host)
+void FakeUdpChannel::setRemoteHost(const QString& host, quint16 port)
 {
     remoteHost = host;
+    remotePort = port;
 }
 
 void FakeUdpChannel::connectToRemote()
@@ -25,7 +26,7 @@ void FakeUdpChannel::connectToRemote()
 
 bool FakeUdpChannel::send(const QByteArray& datagram)
 {
-    sent.append({remoteHost, datagram});
+    sent.append({remoteHost, remotePort, datagram});
     return sendSucceeds;
 }
 

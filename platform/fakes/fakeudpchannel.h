@@ -22,13 +22,14 @@ public:
     struct Sent
     {
         QString host;
+        quint16 port = 0;
         QByteArray datagram;
     };
 
     using UdpChannel::UdpChannel;
 
     void close() override;
-    void setRemoteHost(const QString& host) override;
+    void setRemoteHost(const QString& host, quint16 port = 0) override;
     void connectToRemote() override;
     bool send(const QByteArray& datagram) override;
     using UdpChannel::send;
@@ -45,6 +46,7 @@ public:
     bool sendSucceeds = true;
 
     QString remoteHost;
+    quint16 remotePort = 0;
     int closeCalls = 0;
     QStringList connectedHosts; // the remote host at each connectToRemote()
     QList<Sent> sent;           // every send() attempt, failed or not

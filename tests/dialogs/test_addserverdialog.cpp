@@ -29,6 +29,7 @@ private slots:
         QTest::newRow("a listed name's beginning is not completed") << "time.n" << 0 << "Command1" << QStringList{"time.n"} << 0;
         QTest::newRow("third listed name picked with the arrow key") << "" << 3 << "Command1" << QStringList{"ptbtime1.ptb.de"} << 0;
         QTest::newRow("OK at the next opening adds a duplicate row") << "a.example" << 0 << "Command1 Command1" << QStringList{"a.example", "a.example"} << 0;
+        QTest::newRow("NTS server with its key exchange port") << " nts://time.example.net:4461 " << 0 << "Command1" << QStringList{"nts://time.example.net:4461"} << 0;
         QTest::newRow("255 characters") << longest << 0 << "Command1" << QStringList{longest} << 0;
         QTest::newRow("256 characters refused") << longest + "b" << 0 << "Command1" << QStringList{} << 1;
         QTest::newRow("ten megabytes refused") << QString(10 * 1024 * 1024, u'x') << 0 << "Command1" << QStringList{} << 1;

@@ -60,10 +60,11 @@ inline QByteArray NtsReplyHeader(char stratum = 2, const QByteArray& referenceId
     return header;
 }
 
+// header with the unique identifier and the authenticator over them, carrying cookies.
 inline QByteArray BuildNtsReply(const QByteArray& uniqueId, const QList<QByteArray>& cookies,
-                                const AesSivCmac256& s2c)
+                                const AesSivCmac256& s2c, const QByteArray& header = NtsReplyHeader())
 {
-    QByteArray reply = NtsReplyHeader();
+    QByteArray reply = header;
     AppendNtpExtensionField(reply, NtsFieldType::UniqueIdentifier, uniqueId);
     QByteArray plaintext;
     for (const QByteArray& cookie : cookies)

@@ -1,7 +1,12 @@
 #include "ntp/ntpreply.h"
 #include "ntp/nts/ntssession.h"
+#include "ntp/pollcycle.h"
+#include "platform/fakes/scriptedmessagedialog.h"
+#include "platform/nativeudpchannel.h"
 #include "platform/systemclock.h"
-#include "tests/ntp/ntschronyd.h"
+#include "servers/serverlistmodel.h"
+#include "tests/support/localpeers.h"
+#include "tests/support/readonlyclock.h"
 
 #include <QNetworkDatagram>
 #include <QSignalSpy>
@@ -38,10 +43,13 @@ private slots:
         QFETCH(bool, expired);
         QFETCH(bool, trusted);
         QFETCH(QString, reason);
-        if (!NtsChronyd::available())
+        if (!LocalChronyd::canServeNts())
             QSKIP("chronyd or certtool is not installed");
-        NtsChronyd chronyd;
-        QVERIFY2(chronyd.start(expired), qPrintable(chronyd.log()));
+        LocalChronyd chronyd;
+        chronyd.serveNts(expired);
+        const quint16 ntpPort = FreeLoopbackPort();
+        QString why;
+        QVERIFY2(chronyd.start("127.0.0.1", ntpPort, 7, &why), qPrintable(why));
 
         NtsSession session({"127.0.0.1", chronyd.keyExchangePort()});
         if (trusted)
@@ -58,7 +66,7 @@ private slots:
 
         // Where and with what the NTP exchange goes, as the server told us.
         QCOMPARE(session.ntpAddress(), QString("127.0.0.1"));
-        QCOMPARE(session.ntpPort(), chronyd.ntpPort());
+        QCOMPARE(session.ntpPort(), ntpPort);
         QCOMPARE(session.cookieCount(), NtsCookiesToKeep);
         QVERIFY(session.certificate().subject.contains("CN=localhost"));
         QCOMPARE(session.certificate().issuer, session.certificate().subject);
@@ -79,6 +87,54 @@ private slots:
         QCOMPARE(check.cookies.size(), 1);
         QCOMPARE(session.cookieCount(), NtsCookiesToKeep);
         QVERIFY(ParseNtpReply(reply, nonce).accepted());
+    }
+
+    // The program's own cycle and socket: key exchange, request and verification in one step.
+    void shouldShowTheLockOnlyWithATrustedCertificate_data()
+    {
+        QTest::addColumn<bool>("trusted");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("trusted") << true << "";
+        QTest::newRow("not trusted") << false << "NTS: certificate not trusted";
+    }
+
+    void shouldShowTheLockOnlyWithATrustedCertificate()
+    {
+        QFETCH(bool, trusted);
+        QFETCH(QString, reason);
+        if (!LocalChronyd::canServeNts())
+            QSKIP("chronyd or certtool is not installed");
+        LocalChronyd chronyd;
+        chronyd.serveNts();
+        QString why;
+        QVERIFY2(chronyd.start("127.0.0.1", FreeLoopbackPort(), 7, &why), qPrintable(why));
+
+        ServerListModel model;
+        model.addServer(QString("nts://127.0.0.1:%1").arg(chronyd.keyExchangePort()));
+        NativeUdpChannel channel(123, 0);
+        ReadOnlyClock clock;
+        ScriptedMessageDialog messages;
+        PollCycle cycle(model, channel, clock, messages);
+        if (trusted)
+            cycle.ntsSessions().setExtraTrustFile(chronyd.certificatePath());
+        QSignalSpy polled(&cycle, &PollCycle::serverPolled);
+        cycle.start();
+        for (int tick = 0; tick <= PollCycle::TicksToAnswer && polled.isEmpty(); ++tick) {
+            if (!polled.wait(1000))
+                cycle.tick();
+        }
+        QCOMPARE(polled.size(), 1);
+
+        const ServerRecord& row = model.record(0);
+        const QModelIndex name = model.index(0, int(ServerColumn::Name));
+        QCOMPARE(row.nts.reason, reason);
+        QCOMPARE(row.unhealthy(), !reason.isEmpty());
+        QCOMPARE(model.data(name, Qt::DecorationRole).isValid(), reason.isEmpty());
+        if (reason.isEmpty()) {
+            QCOMPARE(ServerCellText(row, ServerColumn::Status), QString("OK"));
+            QVERIFY(model.data(name, Qt::ToolTipRole).toString().contains("CN=localhost"));
+        }
+        QCOMPARE(clock.setAttempts, 0);
     }
 };
 

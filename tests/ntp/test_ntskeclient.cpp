@@ -1,6 +1,6 @@
 #include "ntp/nts/ntskeclient.h"
 #include "ntp/nts/ntskerecords.h"
-#include "tests/ntp/ntschronyd.h"
+#include "tests/support/localpeers.h"
 #include "tests/ntp/ntsketestserver.h"
 
 #include <QSignalSpy>

@@ -3,9 +3,14 @@
 #include "ntp/ntpreply.h"
 #include "timekeeping/ntppacket.h"
 
+#include <QDir>
 #include <QFile>
 #include <QHostAddress>
 #include <QNetworkDatagram>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QUdpSocket>
@@ -32,7 +37,61 @@ QString findExecutable(std::initializer_list<const char*> paths)
     return {};
 }
 
+QString certtoolPath()
+{
+    return QStandardPaths::findExecutable("certtool");
+}
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.flush();
+}
+
 } // namespace
+
+bool CanMakeCertificates()
+{
+    return !certtoolPath().isEmpty();
+}
+
+bool MakeSelfSignedCertificate(const QString& folder, bool expired, QString& log)
+{
+    const QByteArray dates = expired ? "activation_date = \"2020-01-01 00:00:00 UTC\"\n"
+                                       "expiration_date = \"2020-01-02 00:00:00 UTC\"\n"
+                                     : "expiration_days = 1\n";
+    const QByteArray templ = "cn = \"localhost\"\ndns_name = \"localhost\"\nip_address = \"127.0.0.1\"\n"
+                             "ca\ncert_signing_key\nsigning_key\ntls_www_server\n" +
+                             dates;
+    const QDir dir(folder);
+    if (!writeFile(dir.filePath("cert.cfg"), templ))
+        return false;
+    QProcess certtool;
+    certtool.setProcessChannelMode(QProcess::MergedChannels);
+    const auto run = [&](const QStringList& arguments) {
+        certtool.start(certtoolPath(), arguments);
+        const bool ok = certtool.waitForFinished(30000) && certtool.exitCode() == 0;
+        if (!ok)
+            log += QString::fromLocal8Bit(certtool.readAll());
+        return ok;
+    };
+    return run({"--generate-privkey", "--key-type=ecdsa", "--outfile", dir.filePath("key.pem")}) &&
+           run({"--generate-self-signed", "--load-privkey", dir.filePath("key.pem"), "--template",
+                dir.filePath("cert.cfg"), "--outfile", dir.filePath("cert.pem")});
+}
+
+quint16 FreeLoopbackPort()
+{
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        QTcpServer tcp;
+        if (!tcp.listen(QHostAddress::LocalHost, 0))
+            continue;
+        QUdpSocket udp;
+        if (udp.bind(QHostAddress::LocalHost, tcp.serverPort()))
+            return tcp.serverPort();
+    }
+    return 0;
+}
 
 LocalChronyd::LocalChronyd() = default;
 
@@ -44,6 +103,22 @@ LocalChronyd::~LocalChronyd()
 QString LocalChronyd::executable()
 {
     return findExecutable({"/usr/sbin/chronyd", "/usr/bin/chronyd"});
+}
+
+bool LocalChronyd::canServeNts()
+{
+    return !executable().isEmpty() && CanMakeCertificates();
+}
+
+void LocalChronyd::serveNts(bool expiredCertificate)
+{
+    m_serveNts = true;
+    m_expiredCertificate = expiredCertificate;
+}
+
+QString LocalChronyd::certificatePath() const
+{
+    return m_dir ? m_dir->filePath(QStringLiteral("cert.pem")) : QString();
 }
 
 bool LocalChronyd::start(const QString& address, std::uint16_t port, int stratum, QString* whyNot,
@@ -63,6 +138,17 @@ bool LocalChronyd::start(const QString& address, std::uint16_t port, int stratum
     if (!m_dir->isValid())
         return fail(m_dir->errorString());
     const QString config = m_dir->filePath(QStringLiteral("chrony.conf"));
+    QString ntsConfig;
+    if (m_serveNts) {
+        QString log;
+        if (!MakeSelfSignedCertificate(m_dir->path(), m_expiredCertificate, log))
+            return fail(QStringLiteral("no certificate: ") + log);
+        m_keyExchangePort = FreeLoopbackPort();
+        // The key exchange in the main process, so that there is one PID to stop.
+        ntsConfig = QStringLiteral("ntsserverkey %1/key.pem\nntsservercert %1/cert.pem\nntsport %2\n"
+                                   "ntsdumpdir %1\nntsprocesses 0\n")
+                        .arg(m_dir->path(), QString::number(m_keyExchangePort));
+    }
     {
         QFile file(config);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
@@ -72,7 +158,8 @@ bool LocalChronyd::start(const QString& address, std::uint16_t port, int stratum
         out << "port " << port << "\nbindaddress " << address << "\nallow 127.0.0.0/8\nlocal stratum "
             << stratum << "\ncmdport 0\nbindcmdaddress /\npidfile "
             << m_dir->filePath(QStringLiteral("chronyd.pid")) << "\ndriftfile "
-            << m_dir->filePath(QStringLiteral("chronyd.drift")) << "\n";
+            << m_dir->filePath(QStringLiteral("chronyd.drift")) << "\n"
+            << ntsConfig;
     }
     const QByteArray programBytes = program.toLocal8Bit();
     const QByteArray configBytes = config.toLocal8Bit();
@@ -107,8 +194,14 @@ bool LocalChronyd::start(const QString& address, std::uint16_t port, int stratum
             m_pid = -1;
             return fail(QStringLiteral("chronyd ended: ") + log());
         }
-        if (const auto answer = ProbeNtpServer(address, port, 200); answer && answer->leap != 3)
-            return true;
+        if (const auto answer = ProbeNtpServer(address, port, 200); answer && answer->leap != 3) {
+            if (!m_serveNts)
+                return true;
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress(address), m_keyExchangePort);
+            if (probe.waitForConnected(200))
+                return true;
+        }
         ::usleep(100000);
     }
     return fail(QStringLiteral("chronyd did not answer as a synchronised server in time: ") + log());

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -22,6 +23,12 @@ public:
     LocalChronyd& operator=(const LocalChronyd&) = delete;
 
     static QString executable(); // empty when chronyd is not installed
+    // Whether chronyd and certtool are installed, as serveNts() needs.
+    static bool canServeNts();
+
+    // Before start(): also serve NTS, the key exchange on a free loopback port, with a self-signed
+    // certificate made in its folder (MakeSelfSignedCertificate), or one that expired in 2020.
+    void serveNts(bool expiredCertificate = false);
 
     // Starts it and waits (at most timeoutMs) until it answers as a synchronised server. On failure
     // whyNot holds the reason and chronyd's own log.
@@ -29,11 +36,25 @@ public:
                              int timeoutMs = 15000);
     void stop();
     long pid() const { return m_pid; }
+    quint16 keyExchangePort() const { return m_keyExchangePort; } // 0 without NTS
+    QString certificatePath() const;                              // the NTS certificate, PEM
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     long m_pid = -1;
+    bool m_serveNts = false;
+    bool m_expiredCertificate = false;
+    quint16 m_keyExchangePort = 0;
 };
+
+// A port nobody holds on 127.0.0.1 at this moment, for TCP and UDP alike; 0 if none was found.
+quint16 FreeLoopbackPort();
+
+// Writes key.pem and cert.pem into folder: a self-signed certificate for 127.0.0.1 and
+// localhost, valid from now for a day, or one that expired in 2020. False with log telling why.
+[[nodiscard]] bool MakeSelfSignedCertificate(const QString& folder, bool expired, QString& log);
+// Whether certtool, which makes them, is installed.
+bool CanMakeCertificates();
 
 // Sends one client request to an IPv4 address and port and waits (at most timeoutMs) for the
 // answer that echoes it: its leap indicator and stratum, or nothing.
