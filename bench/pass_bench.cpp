@@ -227,7 +227,8 @@ int main(int argc, char* argv[])
     Summary noProxyLookup;
     runCycleOnly(noProxyLookup);
     std::printf("\n");
-    noProxyLookup.print("For comparison only: PollCycle + NativeUdpChannel with Qt's system proxy lookup off");
+    noProxyLookup.print(
+        "For comparison only: PollCycle + NativeUdpChannel with Qt's system proxy lookup off");
 
     std::vector<double> peerAll, peerOne, peerMany;
     const QString ntpdate = NtpdateExecutable();

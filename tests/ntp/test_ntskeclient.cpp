@@ -1,7 +1,7 @@
 #include "ntp/nts/ntskeclient.h"
 #include "ntp/nts/ntskerecords.h"
-#include "tests/support/localpeers.h"
 #include "tests/ntp/ntsketestserver.h"
+#include "tests/support/localpeers.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>

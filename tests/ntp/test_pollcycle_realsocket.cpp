@@ -7,8 +7,8 @@
 #include "timekeeping/ntptime.h"
 
 #include <QLocale>
-#include <cerrno>
 #include <QTest>
+#include <cerrno>
 
 using namespace ostrelle;
 
@@ -104,8 +104,7 @@ private slots:
         monitor.servers.addServer(QStringLiteral("127.0.0.9")); // nothing listens: ICMP port unreachable
         monitor.servers.addServer(responder.address().toString());
         monitor.tick(1); // start-up: the first tick at once
-        QTRY_COMPARE_WITH_TIMEOUT(monitor.channel.lastIgnoredError(), ECONNREFUSED,
-                                  WaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(monitor.channel.lastIgnoredError(), ECONNREFUSED, WaitMs);
         monitor.tick(PollCycle::TicksToAnswer);
         QCOMPARE(monitor.cell(1), "Timedout");
 
