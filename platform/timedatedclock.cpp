@@ -32,6 +32,13 @@ bool TimedatedClockStepper::isDeclinedAuthorisation(const QString& errorName)
 
 void TimedatedClockStepper::startStep(std::chrono::nanoseconds offset)
 {
+    // No system bus at all (no systemd, a minimal container): say so now, not after the wait that
+    // is meant for a password prompt.
+    if (!m_bus.isConnected()) {
+        finish(false, QStringLiteral("The system bus cannot be reached: %1").arg(m_bus.lastError().message()),
+               false);
+        return;
+    }
     QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Interface, QStringLiteral("SetTime"));
     // Relative, so that the time the operator spends in the password prompt is not lost.
     call << qlonglong(std::chrono::round<std::chrono::microseconds>(offset).count()) << true << true;

@@ -2,6 +2,7 @@
 #include "tests/support/faketimedated.h"
 #include "tests/support/privatebus.h"
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QTest>
 #include <memory>
@@ -156,6 +157,21 @@ private slots:
         QVERIFY(!finished.first().at(0).toBool() && !finished.first().at(2).toBool());
         QVERIFY(finished.first().at(1).toString().contains(QStringLiteral("org.freedesktop.timedate1")));
         QVERIFY(m_timedated.calls.isEmpty());
+    }
+
+    // Without a system bus at all (no systemd, a minimal container) the operator hears so at once,
+    // not after the wait meant for a password prompt.
+    void shouldRefuseAtOnceWithoutABus()
+    {
+        const QDBusConnection noBus = QDBusConnection::connectToBus(
+            QStringLiteral("unix:path=%1/no-such-bus").arg(QDir::tempPath()), QStringLiteral("nobus"));
+        QVERIFY(!noBus.isConnected());
+        TimedatedClockStepper stepper(noBus);
+        QSignalSpy finished(&stepper, &ClockStepper::finished);
+        stepper.step(1s);
+        QCOMPARE(finished.size(), 1);
+        QVERIFY(!finished.first().at(0).toBool() && !finished.first().at(2).toBool());
+        QVERIFY(!stepper.busy());
     }
 
 private:
