@@ -1,6 +1,8 @@
+#include "history/historystore.h"
 #include "history/pollhistory.h"
 #include "ntp/pollcycle.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace ostrelle;
@@ -19,6 +21,8 @@ PollStep answer(int stratum, std::array<std::uint8_t, 4> referenceId, ServerProb
     step.reading.referenceId = referenceId;
     step.reading.offsetSeconds = -0.000123456789012;
     step.reading.roundTripSeconds = 0.0421234567;
+    step.reading.rootDelaySeconds = 0.0123443603515625;      // 809/65536 s, as the reply carries it
+    step.reading.rootDispersionSeconds = 0.0003509521484375; // 23/65536 s
     step.reading.hasTimestamps = hasTimestamps;
     step.reading.problems = problems;
     return step;
@@ -78,6 +82,24 @@ private slots:
         QVERIFY(sample.referenceId == step.reading.referenceId);
         QCOMPARE(sample.offset, keepsFigures ? step.reading.offsetSeconds : 0.0);
         QCOMPARE(sample.roundTrip, keepsFigures ? step.reading.roundTripSeconds : 0.0);
+        QCOMPARE(sample.rootDelay, keepsFigures ? step.reading.rootDelaySeconds : 0.0);
+        QCOMPARE(sample.rootDispersion, keepsFigures ? step.reading.rootDispersionSeconds : 0.0);
+    }
+
+    // The root figures an answer carried come back out of the database as they went in.
+    void shouldStoreTheRootFiguresAsReceived()
+    {
+        QTemporaryDir dir;
+        HistoryStore store(dir.filePath("history.sqlite"));
+        QVERIFY(store.open());
+        const PollStep step = answer(2, {192, 0, 2, 1});
+        QVERIFY(store.append({HistorySampleOf(step)}));
+        const QList<HistorySample> back =
+            store.samples(step.server, time_point_cast<HistoryTime::duration>(PolledAt - 1s),
+                          time_point_cast<HistoryTime::duration>(PolledAt + 1s));
+        QCOMPARE(back.size(), 1);
+        QCOMPARE(back.first().rootDelay, step.reading.rootDelaySeconds);
+        QCOMPARE(back.first().rootDispersion, step.reading.rootDispersionSeconds);
     }
 };
 
