@@ -15,7 +15,10 @@ const UtcTime PolledAt = UtcTime(seconds(1'800'000'000) + nanoseconds(123'456'78
 PollStep answer(int stratum, std::array<std::uint8_t, 4> referenceId, ServerProblems problems = {},
                 bool hasTimestamps = true)
 {
-    PollStep step{"ntp.example", PolledAt, true, {}};
+    PollStep step;
+    step.server = "ntp.example";
+    step.polledAt = PolledAt;
+    step.answered = true;
     step.reading.leap = problems.testFlag(ServerProblem::LeapAnnounced) ? 1 : 0;
     step.reading.stratum = stratum;
     step.reading.referenceId = referenceId;
@@ -30,7 +33,11 @@ PollStep answer(int stratum, std::array<std::uint8_t, 4> referenceId, ServerProb
 
 PollStep noAnswer(ServerProblems why)
 {
-    return PollStep{"ntp.example", PolledAt, false, ServerReading{.problems = why}};
+    PollStep step;
+    step.server = "ntp.example";
+    step.polledAt = PolledAt;
+    step.reading.problems = why;
+    return step;
 }
 
 } // namespace
