@@ -1,5 +1,7 @@
 #pragma once
 
+#include "servers/serverreasons.h"
+
 #include <chrono>
 #include <cstddef>
 #include <optional>
@@ -11,8 +13,7 @@ namespace ostrelle {
 // Seconds as a double: the unit of offsets, delays and error bounds in the agreement check.
 using AgreementSeconds = std::chrono::duration<double>;
 
-// A candidate whose root distance is above this says nothing useful about the time.
-inline constexpr AgreementSeconds MaxRootDistance{1.5};
+inline constexpr AgreementSeconds MaxRootDistance{RootDistanceLimitSeconds};
 // The least delay a root distance assumes: no path is trusted to be faster than 10 ms, so that
 // servers on a LAN whose replies carry no root delay or dispersion still have intervals wide
 // enough to agree by a few milliseconds.

@@ -83,27 +83,6 @@ QString referenceIdText(const ServerReading& reading)
     return QHostAddress(quint32(id[0]) << 24 | quint32(id[1]) << 16 | quint32(id[2]) << 8 | id[3]).toString();
 }
 
-UnhealthyReasons reasonsOf(const ServerReading& reading, const Settings& settings)
-{
-    const ServerProblems problems = reading.problems;
-    UnhealthyReasons reasons;
-    if (problems & (ServerProblem::LeapAnnounced | ServerProblem::Unsynchronised))
-        reasons.leapIndicator = reading.leap;
-    reasons.stratumAboveLimit = problems.testFlag(ServerProblem::StratumAboveLimit);
-    reasons.stratum = reading.stratum;
-    reasons.stratumLimit = settings.stratumLimit;
-    if (problems.testFlag(ServerProblem::ReferenceTooOld)) {
-        reasons.referenceTimeMissing = reading.referenceTime == 0.0;
-        reasons.referenceTimeTooOld = !reasons.referenceTimeMissing;
-    }
-    reasons.referenceAge = std::chrono::seconds(std::llround(std::floor(reading.referenceAgeSeconds)));
-    reasons.referenceAgeLimit = std::chrono::seconds(settings.referenceAgeLimitSeconds);
-    reasons.kissOfDeath = problems.testFlag(ServerProblem::KissOfDeath);
-    reasons.kissCode = ReferenceIdText(reading.referenceId);
-    reasons.noTimestamps = problems.testFlag(ServerProblem::NoTimestamps);
-    return reasons;
-}
-
 // The row of a server that did not answer: why, in the words the window uses.
 ReportRow unansweredRow(const PollStep& step, std::chrono::milliseconds waited)
 {
@@ -129,7 +108,7 @@ ReportRow unansweredRow(const PollStep& step, std::chrono::milliseconds waited)
     return row;
 }
 
-ReportRow rowOf(const PollStep& step, const Settings& settings, std::chrono::milliseconds waited)
+ReportRow rowOf(const PollStep& step, std::chrono::milliseconds waited)
 {
     if (!step.answered)
         return unansweredRow(step, waited);
@@ -152,21 +131,20 @@ ReportRow rowOf(const PollStep& step, const Settings& settings, std::chrono::mil
     row.rootDelay = ReportSeconds(r.rootDelaySeconds);
     row.rootDispersion = ReportSeconds(r.rootDispersionSeconds);
     row.healthy = r.problems == ServerProblems();
-    row.reasons = UnhealthyReasonTexts(reasonsOf(r, settings));
+    row.reasons = UnhealthyReasonTexts(ReasonsOf(r));
     return row;
 }
 
 } // namespace
 
-Report JudgeServerPolls(const QList<PollStep>& polls, const Settings& settings, UtcTime passEnd,
-                        std::chrono::milliseconds waited)
+Report JudgeServerPolls(const QList<PollStep>& polls, UtcTime passEnd, std::chrono::milliseconds waited)
 {
     Report report;
     std::vector<AgreementCandidate> candidates;
     const double passEndNtp = ToNtpSeconds(passEnd);
     for (qsizetype i = 0; i < polls.size(); ++i) {
         const PollStep& poll = polls.at(i);
-        report.rows.append(rowOf(poll, settings, waited));
+        report.rows.append(rowOf(poll, waited));
         const ServerReading& r = poll.reading;
         if (!poll.answered || !r.usableAsSource)
             continue;
@@ -248,7 +226,7 @@ Report ReportPoller::collect(const ReportOptions& options)
     };
     QMetaObject::invokeMethod(&loop, startMore, Qt::QueuedConnection);
     loop.exec();
-    return JudgeServerPolls(polls, settings, m_clock.now(), options.timeout);
+    return JudgeServerPolls(polls, m_clock.now(), options.timeout);
 }
 
 } // namespace ostrelle

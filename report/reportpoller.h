@@ -15,11 +15,10 @@ namespace ostrelle {
 class Clock;
 class SettingsBackend;
 
-// The report's rows and verdict from every server's poll: the window's flags as reasons, and the
-// agreement check over the answers that could set the clock, aged to passEnd. waited is the
-// time-out a silent server was given.
-Report JudgeServerPolls(const QList<PollStep>& polls, const Settings& settings, UtcTime passEnd,
-                        std::chrono::milliseconds waited);
+// The report's rows and verdict from every server's poll (each judged by the limits it was
+// polled with): the window's flags as reasons, and the agreement check over the answers that could set the
+// clock, aged to passEnd. waited is the time-out a silent server was given.
+Report JudgeServerPolls(const QList<PollStep>& polls, UtcTime passEnd, std::chrono::milliseconds waited);
 
 // The poller behind `ostrelle --report`: every server at once (at most MaxInFlight requests
 // outstanding), each with its own socket, random request nonce, strict originate check and

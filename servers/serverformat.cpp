@@ -1,7 +1,7 @@
 #include "servers/serverformat.h"
 
-#include "ntp/unhealthyreason.h"
 #include "servers/servername.h"
+#include "servers/serverreasons.h"
 #include "timekeeping/ntptime.h"
 
 #include <QLocale>
@@ -101,25 +101,13 @@ QString ServerCellText(const ServerRecord& record, ServerColumn column)
 
 QString ServerProblemText(const ServerRecord& record)
 {
-    using std::chrono::seconds;
     const ServerProblems p = record.problems;
     const ServerReading& reading = record.reading;
-    UnhealthyReasons reasons;
+    // The reading's own problems are those of the last answer, kept through a later time-out.
+    ServerReading judged = reading;
+    judged.problems = p;
+    UnhealthyReasons reasons = ReasonsOf(judged);
     reasons.noReply = p.testFlag(ServerProblem::TimedOut);
-    if (p & (ServerProblem::Unsynchronised | ServerProblem::LeapAnnounced))
-        reasons.leapIndicator = reading.leap;
-    reasons.stratumAboveLimit = p.testFlag(ServerProblem::StratumAboveLimit);
-    reasons.stratum = reading.stratum;
-    reasons.stratumLimit = reading.stratumLimit;
-    if (p.testFlag(ServerProblem::ReferenceTooOld)) {
-        reasons.referenceTimeMissing = reading.referenceTime == 0.0;
-        reasons.referenceTimeTooOld = !reasons.referenceTimeMissing;
-        reasons.referenceAge = seconds(static_cast<long long>(reading.referenceAgeSeconds));
-        reasons.referenceAgeLimit = seconds(reading.referenceAgeLimitSeconds);
-    }
-    reasons.kissOfDeath = p.testFlag(ServerProblem::KissOfDeath);
-    reasons.kissCode = ReferenceIdText(reading.referenceId);
-    reasons.noTimestamps = p.testFlag(ServerProblem::NoTimestamps);
     reasons.disagrees = p.testFlag(ServerProblem::Disagrees);
     reasons.agreeing = record.agreeing;
     reasons.counted = record.counted;
