@@ -17,7 +17,7 @@ listens on 127.19.0.1:123, forwards to chronyd, and delays and drops each datagr
 the same way, drawing from the same tables tc gives netem (iproute2's *.dist), with a seed.
 
 Peers, one process at a time, rotating the order every run: `ntpdate -q`, `ntpdig` with 1 and 4
-samples, `chronyd -Q` (4 samples), `check_ntp_time`, beside `ostrelle --report --format json`.
+samples, `chronyd -Q` (maxsamples 4), `check_ntp_time`, beside `ostrelle --report --format json`.
 ntpdate and ntpdig only ask port 123, which is why the server side sits on the namespace's own 123.
 
 Needs root (namespaces, tc, port 123); installs the missing Debian packages. Usage, from the top
@@ -67,6 +67,7 @@ PATHS = {
                "text": "30 % of packets lost, each direction"},
 }
 
+TOOLS = ("ntpdate", "ntpdig1", "ntpdig4", "chronyd", "check_ntp_time", "ostrelle")
 # Command -> Debian 12 package that ships it.
 PACKAGES = {
     "ip": "iproute2", "tc": "iproute2", "unshare": "util-linux", "chronyd": "chrony",
@@ -272,18 +273,21 @@ def tools(arguments, target, folder):
                  f"server {target} port {NTP_PORT} iburst maxsamples 4",
                  f"pidfile {folder}/query.pid", "cmdport 0", "bindcmdaddress /"]
     # ntpdig waits up to `wait` for each of its samples in turn.
-    return [
-        ("ntpdate -q", [which("ntpdate"), "-q", "-t", str(wait), target], parse_ntpdate, wait + 10, env),
-        ("ntpdig, 1 sample", [which("ntpdig"), "-j", "-t", str(wait), "-p", "1", target],
-         parse_ntpdig_json, wait + 10, env),
-        ("ntpdig, 4 samples", [which("ntpdig"), "-j", "-t", str(wait), "-p", "4", target],
-         parse_ntpdig_json, 4 * wait + 10, env),
-        ("chronyd -Q, 4 samples", chronyd_q, parse_chronyd, budget + 10, env),
-        ("check_ntp_time", [which("check_ntp_time"), "-H", target, "-p", str(NTP_PORT), "-t", str(budget)],
-         parse_check_ntp_time, budget + 10, env),
-        ("Ostrelle report", [arguments.ostrelle_copy, "--report", "--format", "json", "--timeout", str(wait),
-                             f"{target}:{NTP_PORT}"], parse_ostrelle, 4 * wait + 10, ostrelle_env),
-    ]
+    every = {
+        "ntpdate": ("ntpdate -q", [which("ntpdate"), "-q", "-t", str(wait), target], parse_ntpdate, wait + 10, env),
+        "ntpdig1": ("ntpdig, 1 sample", [which("ntpdig"), "-j", "-t", str(wait), "-p", "1", target],
+                    parse_ntpdig_json, wait + 10, env),
+        "ntpdig4": ("ntpdig, 4 samples", [which("ntpdig"), "-j", "-t", str(wait), "-p", "4", target],
+                    parse_ntpdig_json, 4 * wait + 10, env),
+        "chronyd": ("chronyd -Q, maxsamples 4", chronyd_q, parse_chronyd, budget + 10, env),
+        "check_ntp_time": ("check_ntp_time",
+                           [which("check_ntp_time"), "-H", target, "-p", str(NTP_PORT), "-t", str(budget)],
+                           parse_check_ntp_time, budget + 10, env),
+        "ostrelle": ("Ostrelle report", [arguments.ostrelle_copy, "--report", "--format", "json", "--timeout",
+                                         str(wait), f"{target}:{NTP_PORT}"], parse_ostrelle, 4 * wait + 10,
+                     ostrelle_env),
+    }
+    return [every[key] for key in arguments.tools]
 
 
 def run_once(argv, limit, env):
@@ -507,6 +511,7 @@ def main():
                         help="seconds each tool waits for one answer (ntpdate, ntpdig, Ostrelle's --timeout)")
     parser.add_argument("--budget", type=int, default=10,
                         help="seconds for the whole run of chronyd -Q and check_ntp_time (their -t)")
+    parser.add_argument("--tools", default=",".join(TOOLS), help="some of " + ",".join(TOOLS))
     parser.add_argument("--seed", type=int, default=19, help="the relay's seed (path i uses seed + i)")
     parser.add_argument("--impairment", choices=("auto", "netem", "relay"), default="auto")
     parser.add_argument("--markdown", help="also write the table here")
@@ -520,8 +525,11 @@ def main():
     if arguments.serve_relay:
         return serve_relay(arguments)
     arguments.paths = [p.strip() for p in arguments.paths.split(",") if p.strip()]
-    if any(p not in PATHS for p in arguments.paths) or not 1 <= arguments.runs <= 1000:
-        parser.error(f"paths are among {', '.join(PATHS)}; runs from 1 to 1000")
+    arguments.tools = [t.strip() for t in arguments.tools.split(",") if t.strip()]
+    if any(p not in PATHS for p in arguments.paths) or any(t not in TOOLS for t in arguments.tools):
+        parser.error(f"paths are among {', '.join(PATHS)}; tools among {', '.join(TOOLS)}")
+    if not 1 <= arguments.runs <= 1000 or not 1 <= arguments.wait <= 60 or not 1 <= arguments.budget <= 120:
+        parser.error("runs from 1 to 1000, wait from 1 to 60 s, budget from 1 to 120 s")
     if os.environ.get(INSIDE) == "1":
         return inside(arguments)
 
