@@ -25,14 +25,21 @@ bool ServerExchange::canPoll(const QString& name)
 
 PollStep ServerExchange::unpollableStep(const QString& name, UtcTime at)
 {
-    return PollStep{name, at, false, ServerReading{.problems = ServerProblem::UnpollableName}, {}, {}};
+    PollStep step;
+    step.server = name;
+    step.polledAt = at;
+    step.requests = 0;
+    step.reading.problems = ServerProblem::UnpollableName;
+    return step;
 }
 
 void ServerExchange::start(const QString& server, const Settings& settings, std::chrono::milliseconds budget)
 {
     stop();
     m_settings = settings;
-    m_step = PollStep{server, m_clock.now(), false, {}, {}, {}};
+    m_step = PollStep();
+    m_step.server = server;
+    m_step.polledAt = m_clock.now();
     m_ntsRefusal.clear();
     const std::optional<ServerAddress> address = ParseServerAddress(server);
     if (!address)
@@ -149,6 +156,7 @@ void ServerExchange::onChannelError(const QString& description)
 void ServerExchange::finish(bool answered, ServerProblems why)
 {
     m_step.answered = answered;
+    m_step.answers = answered ? 1 : 0;
     if (!answered) {
         if (m_nts) {
             m_step.nts = NtsStatus{false, m_ntsRefusal, {}, {}, {}};

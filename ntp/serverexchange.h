@@ -29,6 +29,10 @@ struct PollStep
     ServerReading reading;
     QString socketError;          // the system's words when SocketError ended it
     std::optional<NtsStatus> nts; // for nts:// servers: what NTS proved, or why it failed
+    // A poll of several samples keeps the one its clock filter chose, with these beside it.
+    int requests = 1;
+    int answers = 0;
+    double jitterSeconds = 0.0;
 };
 
 // One exchange with one server: the name read into an address, for nts:// the key exchange

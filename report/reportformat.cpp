@@ -125,6 +125,9 @@ QString serverLine(const ReportRow& row)
               << QStringLiteral("reference %1").arg(row.referenceId)
               << QStringLiteral("offset %1 s").arg(signedSeconds(row.offset.count()))
               << QStringLiteral("round trip %1 s").arg(QString::number(row.roundTrip.count(), 'f', 6));
+        if (row.requests > 1)
+            parts << QStringLiteral("jitter %1 s").arg(QString::number(row.jitter.count(), 'f', 6))
+                  << QStringLiteral("%1 of %2 samples").arg(row.samples).arg(row.requests);
         if (row.verdict != RowVerdict::NotJudged)
             parts << verdictName(row.verdict);
         break;
@@ -153,6 +156,9 @@ QJsonObject jsonRow(const ReportRow& row)
         {QStringLiteral("offset"), ifAnswered(row.offset.count())},
         {QStringLiteral("root_delay"), ifAnswered(row.rootDelay.count())},
         {QStringLiteral("root_dispersion"), ifAnswered(row.rootDispersion.count())},
+        {QStringLiteral("jitter"), ifAnswered(row.jitter.count())},
+        {QStringLiteral("samples"), row.samples},
+        {QStringLiteral("requests"), row.requests},
         {QStringLiteral("healthy"), IsUsable(row)},
         {QStringLiteral("reasons"), QJsonArray::fromStringList(row.reasons)},
         {QStringLiteral("verdict"), verdictName(row.verdict)},
@@ -177,7 +183,10 @@ QStringList csvFields(const ReportRow& row)
             ifAnswered(fullPrecision(row.rootDispersion.count())),
             IsUsable(row) ? QStringLiteral("true") : QStringLiteral("false"),
             row.reasons.join(QStringLiteral("; ")),
-            verdictName(row.verdict)};
+            verdictName(row.verdict),
+            ifAnswered(fullPrecision(row.jitter.count())),
+            QString::number(row.samples),
+            QString::number(row.requests)};
 }
 
 } // namespace
@@ -248,7 +257,8 @@ QString CsvReport(const Report& report)
          QStringLiteral("leap"), QStringLiteral("version"), QStringLiteral("stratum"),
          QStringLiteral("reference_id"), QStringLiteral("reference_time"), QStringLiteral("round_trip"),
          QStringLiteral("offset"), QStringLiteral("root_delay"), QStringLiteral("root_dispersion"),
-         QStringLiteral("healthy"), QStringLiteral("reasons"), QStringLiteral("verdict")});
+         QStringLiteral("healthy"), QStringLiteral("reasons"), QStringLiteral("verdict"),
+         QStringLiteral("jitter"), QStringLiteral("samples"), QStringLiteral("requests")});
     for (const ReportRow& row : report.rows)
         text += CsvRecord(csvFields(row));
     return text;
@@ -316,6 +326,13 @@ QString PrometheusReport(const Report& report)
              if (r.outcome != ReportOutcome::Answered)
                  return std::nullopt;
              return r.roundTrip.count();
+         }},
+        {"ostrelle_server_jitter_seconds",
+         "Spread of the server's sample offsets around the one that counts.",
+         [](const ReportRow& r) -> std::optional<double> {
+             if (r.outcome != ReportOutcome::Answered)
+                 return std::nullopt;
+             return r.jitter.count();
          }},
         {"ostrelle_server_stratum", "Stratum the server announced.",
          [](const ReportRow& r) -> std::optional<double> {

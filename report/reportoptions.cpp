@@ -13,6 +13,7 @@ namespace {
 const QString ReportName = QStringLiteral("report");
 const QString FormatName = QStringLiteral("format");
 const QString TimeoutName = QStringLiteral("timeout");
+const QString SamplesName = QStringLiteral("samples");
 const QString StratumLimitName = QStringLiteral("stratum-limit");
 const QString ReferenceAgeLimitName = QStringLiteral("reference-age-limit");
 
@@ -23,8 +24,8 @@ bool namesOneOfOurOptions(const QString& argument)
     if (!argument.startsWith(QLatin1String("--")))
         return false;
     const QString name = argument.mid(2).section(QLatin1Char('='), 0, 0);
-    for (const QString& ours : {ReportName, FormatName, TimeoutName, StratumLimitName, ReferenceAgeLimitName,
-                                QStringLiteral("help"), QStringLiteral("version")}) {
+    for (const QString& ours : {ReportName, FormatName, TimeoutName, SamplesName, StratumLimitName,
+                                ReferenceAgeLimitName, QStringLiteral("help"), QStringLiteral("version")}) {
         if (name == ours)
             return true;
     }
@@ -82,20 +83,24 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     const QCommandLineOption formatOption(
         FormatName, QStringLiteral("Output of the report: text, json, csv or prometheus."),
         QStringLiteral("format"), QStringLiteral("text"));
-    const QCommandLineOption timeoutOption(TimeoutName,
-                                           QStringLiteral("Seconds to wait for each answer (default 10)."),
-                                           QStringLiteral("seconds"), QStringLiteral("10"));
+    const QCommandLineOption timeoutOption(
+        TimeoutName, QStringLiteral("Seconds each server has for its samples (default 10)."),
+        QStringLiteral("seconds"), QStringLiteral("10"));
+    const QCommandLineOption samplesOption(
+        SamplesName,
+        QStringLiteral("Samples per server, 1 to 8 (default 4), 2 s apart; the least delayed one counts."),
+        QStringLiteral("count"), QStringLiteral("4"));
     const QCommandLineOption stratumOption(StratumLimitName,
                                            QStringLiteral("A stratum above this (0 to 15) is unhealthy."),
                                            QStringLiteral("stratum"));
     const QCommandLineOption ageOption(
         ReferenceAgeLimitName, QStringLiteral("A reference time older than this many minutes is unhealthy."),
         QStringLiteral("minutes"));
-    parser.addOptions(
-        {helpOption, versionOption, reportOption, formatOption, timeoutOption, stratumOption, ageOption});
+    parser.addOptions({helpOption, versionOption, reportOption, formatOption, timeoutOption, samplesOption,
+                       stratumOption, ageOption});
     parser.addPositionalArgument(QStringLiteral("server"),
-                                 QStringLiteral("Servers to poll, as host or host:port (port 123 when "
-                                                "none is given); the stored list when none are given."),
+                                 QStringLiteral("Servers to poll, as host, host:port, [address]:port or "
+                                                "nts://host[:port]; the stored list when none are given."),
                                  QStringLiteral("[server...]"));
 
     if (!parser.parse(arguments))
@@ -125,6 +130,13 @@ CommandLine ParseCommandLine(const QStringList& arguments)
         return usageError(QStringLiteral("the time-out must be a positive number of seconds, not '%1'")
                               .arg(parser.value(timeoutOption)));
     options.timeout = std::chrono::milliseconds(std::llround(timeoutSeconds * 1000.0));
+    const int samples = parser.value(samplesOption).toInt(&ok);
+    if (!ok || samples < 1 || samples > MaxReportSamples)
+        return usageError(
+            QStringLiteral("the number of samples must be a whole number from 1 to %1, not '%2'")
+                .arg(MaxReportSamples)
+                .arg(parser.value(samplesOption)));
+    options.samples = samples;
 
     if (parser.isSet(stratumOption)) {
         const int stratum = parser.value(stratumOption).toInt(&ok);

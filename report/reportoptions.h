@@ -10,10 +10,15 @@ namespace ostrelle {
 enum class ReportFormat { Text, Json, Csv, Prometheus };
 
 // What `ostrelle --report` was asked to do. Unset limits fall back to the stored options.
+inline constexpr int MaxReportSamples = 8;
+
 struct ReportOptions
 {
     ReportFormat format = ReportFormat::Text;
-    std::chrono::milliseconds timeout{10'000};
+    std::chrono::milliseconds timeout{10'000}; // for all of one server's samples
+    int samples = 4;
+    // Between two requests to one server: ntpd drops a client's packets closer than 2 s apart.
+    std::chrono::milliseconds sampleSpacing{2'000};
     std::optional<int> stratumLimit;
     std::optional<std::chrono::minutes> referenceAgeLimit;
     QStringList servers; // empty: the stored list

@@ -1,6 +1,7 @@
 #include "report/reportpoller.h"
 
 #include "ntp/agreement.h"
+#include "ntp/clockfilter.h"
 #include "ntp/nts/ntssessions.h"
 #include "ntp/serverexchange.h"
 #include "ntp/unhealthyreason.h"
@@ -12,6 +13,7 @@
 #include "timekeeping/ntppacket.h"
 #include "timekeeping/ntpshort.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QTimer>
@@ -42,30 +44,94 @@ public:
     }
 };
 
-// One server's poll: its own socket and exchange, ended by an answer, a failure or the time-out,
-// whichever comes first.
+// One server's poll: its own socket and exchange, one sample every spacing until enough have
+// answered or the server's time is up. A sample not answered by the next one's turn is given up
+// (a lost request is so retried within the time); a kiss-o'-death ends the sampling, as the
+// server asked. The clock filter then picks the sample to believe.
 class ServerProbe final : public QObject
 {
 public:
     ServerProbe(PollStep& step, const Settings& settings, Clock& clock, NtsSessions& ntsSessions,
-                std::chrono::milliseconds timeout, std::function<void()> finished, QObject* parent)
-        : QObject(parent), m_step(step), m_channel(123, 0, this),
-          m_exchange(m_channel, clock, ntsSessions, this), m_finished(std::move(finished))
+                const ReportOptions& options, std::function<void()> finished, QObject* parent)
+        : QObject(parent), m_step(step), m_settings(settings), m_options(options), m_clock(clock),
+          m_channel(123, 0, this), m_exchange(m_channel, clock, ntsSessions, this),
+          m_finished(std::move(finished))
     {
-        connect(&m_exchange, &ServerExchange::finished, this, [this](const PollStep& step) {
-            m_step = step;
-            deleteLater();
-            m_finished();
+        m_deadline.start();
+        connect(&m_exchange, &ServerExchange::finished, this, &ServerProbe::sampleFinished);
+        m_nextSample.setSingleShot(true);
+        connect(&m_nextSample, &QTimer::timeout, this, &ServerProbe::takeSample);
+        QTimer::singleShot(options.timeout, this, [this] {
+            m_exchange.timeOut();
+            finish();
         });
-        QTimer::singleShot(timeout, &m_exchange, &ServerExchange::timeOut);
-        m_exchange.start(step.server, settings, timeout);
+        takeSample();
     }
 
 private:
+    void takeSample()
+    {
+        if (m_done)
+            return;
+        // Unanswered by now: lost on the way, or too late to count.
+        m_givingUp = true;
+        m_exchange.timeOut();
+        m_givingUp = false;
+        const std::chrono::milliseconds left(m_options.timeout.count() - m_deadline.elapsed());
+        m_exchange.start(m_step.server, m_settings, left);
+        ++m_requests;
+        if (m_requests < MaxReportSamples * 2 &&
+            m_deadline.elapsed() + m_options.sampleSpacing.count() < m_options.timeout.count())
+            m_nextSample.start(m_options.sampleSpacing);
+    }
+
+    void sampleFinished(const PollStep& sample)
+    {
+        m_samples.append(sample);
+        if (m_givingUp)
+            return;
+        const bool kissed = sample.answered && sample.reading.problems.testFlag(ServerProblem::KissOfDeath);
+        const bool failed = !sample.answered && (sample.reading.problems &
+                                                 (ServerProblem::SocketError | ServerProblem::NtsRefused));
+        int answers = 0;
+        for (const PollStep& s : std::as_const(m_samples))
+            answers += s.answered ? 1 : 0;
+        if (kissed || failed || answers >= m_options.samples || !m_nextSample.isActive())
+            finish();
+    }
+
+    void finish()
+    {
+        if (m_done)
+            return;
+        m_done = true;
+        m_nextSample.stop();
+        if (m_samples.isEmpty()) {
+            m_step.polledAt = m_clock.now();
+        } else {
+            const FilteredSamples filtered = FilterSamples(m_samples);
+            m_step = m_samples.at(filtered.chosen >= 0 ? filtered.chosen : m_samples.size() - 1);
+            m_step.jitterSeconds = filtered.jitterSeconds;
+            m_step.answers = filtered.answered;
+        }
+        m_step.requests = m_requests;
+        deleteLater();
+        m_finished();
+    }
+
     PollStep& m_step;
+    const Settings m_settings;
+    const ReportOptions m_options;
+    Clock& m_clock;
     NativeUdpChannel m_channel;
     ServerExchange m_exchange;
     std::function<void()> m_finished;
+    QElapsedTimer m_deadline;
+    QTimer m_nextSample;
+    QList<PollStep> m_samples;
+    int m_requests = 0;
+    bool m_givingUp = false;
+    bool m_done = false;
 };
 
 ReportTime reportTimeOf(UtcTime time)
@@ -88,6 +154,7 @@ ReportRow unansweredRow(const PollStep& step, std::chrono::milliseconds waited)
 {
     ReportRow row;
     row.server = step.server;
+    row.requests = step.requests;
     const ServerProblems why = step.reading.problems;
     if (why.testFlag(ServerProblem::UnpollableName)) {
         row.reasons = {QStringLiteral("Not a name that can be looked up")};
@@ -130,6 +197,9 @@ ReportRow rowOf(const PollStep& step, std::chrono::milliseconds waited)
     row.offset = ReportSeconds(r.offsetSeconds);
     row.rootDelay = ReportSeconds(r.rootDelaySeconds);
     row.rootDispersion = ReportSeconds(r.rootDispersionSeconds);
+    row.jitter = ReportSeconds(step.jitterSeconds);
+    row.samples = step.answers;
+    row.requests = step.requests;
     row.healthy = r.problems == ServerProblems();
     row.reasons = UnhealthyReasonTexts(ReasonsOf(r));
     return row;
@@ -151,7 +221,8 @@ Report JudgeServerPolls(const QList<PollStep>& polls, UtcTime passEnd, std::chro
         candidates.push_back({int(i), r.stratum, AgreementSeconds(r.offsetSeconds),
                               AgreementSeconds(r.roundTripSeconds), AgreementSeconds(r.rootDelaySeconds),
                               AgreementSeconds(r.rootDispersionSeconds), AgreementSeconds(r.precisionSeconds),
-                              AgreementSeconds(passEndNtp - r.receivedAt)});
+                              AgreementSeconds(passEndNtp - r.receivedAt),
+                              AgreementSeconds(poll.jitterSeconds)});
     }
     if (candidates.empty())
         return report;
@@ -213,7 +284,7 @@ Report ReportPoller::collect(const ReportOptions& options)
             }
             ++inFlight;
             new ServerProbe(
-                poll, settings, m_clock, ntsSessions, options.timeout,
+                poll, settings, m_clock, ntsSessions, options,
                 [&] {
                     --inFlight;
                     // From the event loop: this runs inside the probe's own handler.

@@ -33,6 +33,9 @@ struct ReportRow
     ReportSeconds offset{}; // positive when the local clock is behind the server
     ReportSeconds rootDelay{};
     ReportSeconds rootDispersion{};
+    ReportSeconds jitter{}; // spread of the samples' offsets around the one that counts
+    int samples = 0;        // answered samples
+    int requests = 0;       // samples asked for
 
     bool healthy = false;
     QStringList reasons; // why the row is red; empty when healthy

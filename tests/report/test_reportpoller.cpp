@@ -128,6 +128,8 @@ private slots:
     void shouldWriteTheSamePollInEveryFormat();
     void shouldPollTheStoredListWithItsLimits();
     void shouldKeepAtMost64RequestsInFlight();
+    void shouldBelieveTheLeastDelayedSample_data();
+    void shouldBelieveTheLeastDelayedSample();
 };
 
 void ReportPollerTest::shouldJudgeEachServerAsTheWindowDoes_data()
@@ -210,7 +212,7 @@ void ReportPollerTest::shouldWriteTheSamePollInEveryFormat()
         QCOMPARE(lines.size(), 6);
         QStringList outcomes;
         for (const QString& line : lines.mid(1))
-            outcomes << line.section(',', 1, 1) + ' ' + line.section(',', -1);
+            outcomes << line.section(',', 1, 1) + ' ' + line.section(',', -4, -4);
         QCOMPARE(outcomes, (QStringList{"answered truechimer", "timed out not judged", "refused not judged",
                                         "answered falseticker", "answered truechimer"}));
     } else {
@@ -263,16 +265,90 @@ void ReportPollerTest::shouldKeepAtMost64RequestsInFlight()
     QVERIFY2(silent.isListening(), qPrintable(silent.errorString()));
     const QStringList names(100, QStringLiteral("127.0.0.1:%1").arg(silent.port()));
 
-    // Halfway through the first time-out every first request has left, and no later one.
+    // Halfway through the first time-out the first 64 servers' requests have left, and no later one.
     int sentBeforeFirstTimeOut = -1;
     QTimer::singleShot(1500, &silent, [&] { sentBeforeFirstTimeOut = silent.requestCount(); });
     MemorySettingsBackend store;
-    const Run run = runReport(QStringList{"--report", "--format", "csv", "--timeout", "3"} + names, store);
+    const Run run = runReport(
+        QStringList{"--report", "--format", "csv", "--timeout", "3", "--samples", "1"} + names, store);
 
     QCOMPARE(sentBeforeFirstTimeOut, ReportPoller::MaxInFlight);
-    QCOMPARE(silent.requestCount(), 100);
+    // Each server's lost request is tried once more 2 s on, within its 3 s.
+    QCOMPARE(silent.requestCount(), 200);
     QCOMPARE(run.out.count(QStringLiteral(",timed out,")), 100);
     QCOMPARE(run.status, 2);
+}
+
+// A path that loses or delays some requests' replies: the report keeps sampling within the
+// server's time and believes the sample the path disturbed least.
+void ReportPollerTest::shouldBelieveTheLeastDelayedSample_data()
+{
+    QTest::addColumn<QString>("path"); // per request: p prompt, d replied 40 ms late, l lost
+    QTest::addColumn<int>("samples");
+    QTest::addColumn<int>("answers");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<bool>("jittery");
+    QTest::newRow("one prompt among late ones") << "ddpd" << 4 << 4 << 4 << true;
+    QTest::newRow("lost requests retried") << "lplp" << 2 << 2 << 4 << false;
+    QTest::newRow("duplicated replies count once") << "PP" << 2 << 2 << 2 << false;
+    QTest::newRow("a single sample") << "d" << 1 << 1 << 1 << false;
+    // A fresh request every 150 ms for 1.25 s: eight or nine, as the timers fall.
+    QTest::newRow("every request lost") << "llllllllll" << 4 << 0 << -8 << false;
+}
+
+void ReportPollerTest::shouldBelieveTheLeastDelayedSample()
+{
+    QFETCH(QString, path);
+    QFETCH(int, samples);
+    QFETCH(int, answers);
+    QFETCH(int, requests);
+    QFETCH(bool, jittery);
+    constexpr double Late = 0.040;
+    NtpResponder responder;
+    QVERIFY2(responder.isListening(), qPrintable(responder.errorString()));
+    responder.silent = true;
+    int request = 0;
+    connect(&responder, &NtpResponder::requestReceived, &responder, [&](const QByteArray& datagram) {
+        const QChar kind = path.at(std::min<qsizetype>(request++, path.size() - 1));
+        // Stamped on arrival, sent late: the return path alone took the extra time.
+        const QByteArray reply = BuildNtpReply(datagram, responder.fields, NtpResponder::realNow());
+        const QHostAddress peer = responder.lastPeerAddress();
+        const quint16 port = responder.lastPeerPort();
+        if (kind == u'p' || kind == u'P')
+            responder.sendTo(reply, peer, port);
+        if (kind == u'P')
+            responder.sendTo(reply, peer, port);
+        if (kind == u'd')
+            QTimer::singleShot(int(Late * 1000), &responder,
+                               [&responder, reply, peer, port] { responder.sendTo(reply, peer, port); });
+    });
+
+    ReadingClock clock;
+    MemorySettingsBackend store;
+    ReportPoller poller(clock, store);
+    ReportOptions options;
+    options.samples = samples;
+    options.sampleSpacing = std::chrono::milliseconds(150);
+    options.timeout = std::chrono::milliseconds(1250);
+    options.servers = {QStringLiteral("127.0.0.1:%1").arg(responder.port())};
+    const Report report = poller.collect(options);
+
+    QCOMPARE(report.rows.size(), 1);
+    const ReportRow& row = report.rows.first();
+    QCOMPARE(row.samples, answers);
+    if (requests < 0)
+        QVERIFY2(row.requests >= -requests, qPrintable(QString::number(row.requests)));
+    else
+        QCOMPARE(row.requests, requests);
+    QCOMPARE(row.outcome, answers > 0 ? ReportOutcome::Answered : ReportOutcome::TimedOut);
+    if (answers == 0)
+        return;
+    const bool anyPrompt = path.contains(u'p') || path.contains(u'P');
+    // A late reply reads about half its lateness behind; the prompt one reads true.
+    QVERIFY2(std::abs(row.offset.count()) < (anyPrompt ? 0.005 : Late),
+             qPrintable(QString::number(row.offset.count())));
+    QVERIFY2(jittery ? row.jitter.count() > Late / 4 : row.jitter.count() < 0.005,
+             qPrintable(QString::number(row.jitter.count())));
 }
 
 QTEST_GUILESS_MAIN(ReportPollerTest)

@@ -1,0 +1,39 @@
+#include "ntp/clockfilter.h"
+
+#include <cmath>
+
+namespace ostrelle {
+
+FilteredSamples FilterSamples(const QList<PollStep>& samples)
+{
+    FilteredSamples result;
+    qsizetype lastAnswer = -1;
+    for (qsizetype i = 0; i < samples.size(); ++i) {
+        const PollStep& s = samples.at(i);
+        if (!s.answered)
+            continue;
+        lastAnswer = i;
+        if (!s.reading.hasTimestamps || !std::isfinite(s.reading.roundTripSeconds))
+            continue;
+        ++result.answered;
+        if (result.chosen < 0 ||
+            s.reading.roundTripSeconds <= samples.at(result.chosen).reading.roundTripSeconds)
+            result.chosen = i;
+    }
+    if (result.chosen < 0) {
+        result.chosen = lastAnswer;
+        return result;
+    }
+    if (result.answered < 2)
+        return result;
+    const double offset = samples.at(result.chosen).reading.offsetSeconds;
+    double sum = 0.0;
+    for (const PollStep& s : samples) {
+        if (s.answered && s.reading.hasTimestamps && std::isfinite(s.reading.roundTripSeconds))
+            sum += (s.reading.offsetSeconds - offset) * (s.reading.offsetSeconds - offset);
+    }
+    result.jitterSeconds = std::sqrt(sum / (result.answered - 1));
+    return result;
+}
+
+} // namespace ostrelle

@@ -1,0 +1,65 @@
+#include "ntp/clockfilter.h"
+
+#include <QTest>
+#include <cmath>
+
+using namespace ostrelle;
+
+namespace {
+
+// "offset/roundTrip" an answer, "-" a lost sample, "x" an answer without timestamps.
+QList<PollStep> samplesFrom(const QString& text)
+{
+    QList<PollStep> samples;
+    for (const QString& entry : text.split(u' ', Qt::SkipEmptyParts)) {
+        PollStep step;
+        if (entry != QLatin1String("-")) {
+            step.answered = true;
+            step.reading.hasTimestamps = entry != QLatin1String("x");
+            step.reading.offsetSeconds = entry.section(u'/', 0, 0).toDouble();
+            step.reading.roundTripSeconds = entry.section(u'/', 1, 1).toDouble();
+        }
+        samples.append(step);
+    }
+    return samples;
+}
+
+} // namespace
+
+class TestClockFilter : public QObject
+{
+    Q_OBJECT
+private slots:
+    void shouldBelieveTheLeastDelayedAnswer_data()
+    {
+        QTest::addColumn<QString>("samples");
+        QTest::addColumn<int>("chosen");
+        QTest::addColumn<int>("answered");
+        QTest::addColumn<double>("jitter");
+        QTest::newRow("least delay wins") << "0.010/0.030 0.001/0.002 -0.008/0.020" << 1 << 3
+                                          << std::sqrt((0.009 * 0.009 + 0.009 * 0.009) / 2);
+        QTest::newRow("lost samples only lower the count") << "- 0.002/0.004 -" << 1 << 1 << 0.0;
+        QTest::newRow("equal delays: the later one")
+            << "0.001/0.004 0.003/0.004" << 1 << 2 << std::sqrt(0.002 * 0.002);
+        QTest::newRow("answers without timestamps never chosen") << "x 0.002/0.5 x" << 1 << 1 << 0.0;
+        QTest::newRow("only answers without timestamps: the last") << "x - x -" << 2 << 0 << 0.0;
+        QTest::newRow("nothing answered") << "- -" << -1 << 0 << 0.0;
+        QTest::newRow("none at all") << "" << -1 << 0 << 0.0;
+    }
+
+    void shouldBelieveTheLeastDelayedAnswer()
+    {
+        QFETCH(QString, samples);
+        QFETCH(int, chosen);
+        QFETCH(int, answered);
+        QFETCH(double, jitter);
+        const FilteredSamples filtered = FilterSamples(samplesFrom(samples));
+        QCOMPARE(int(filtered.chosen), chosen);
+        QCOMPARE(filtered.answered, answered);
+        QVERIFY2(std::abs(filtered.jitterSeconds - jitter) < 1e-12,
+                 qPrintable(QString::number(filtered.jitterSeconds)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestClockFilter)
+#include "test_clockfilter.moc"
