@@ -46,7 +46,11 @@ ostrelle_build() {
     local werror=OFF launcher=()
     if [ "${CI:-}" = true ]; then werror=ON; fi
     # Three builds (plain, sanitizers, package) share most objects when a compiler cache is at hand.
-    if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+    # Relative to the checkout, so that CI's fresh clone in another folder finds them too.
+    if command -v ccache >/dev/null; then
+        launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+        export CCACHE_BASEDIR="$OSTRELLE_ROOT"
+    fi
     cmake -S "$OSTRELLE_ROOT" -B "$OSTRELLE_BUILD" -DCMAKE_BUILD_TYPE="${OSTRELLE_BUILD_TYPE:-RelWithDebInfo}" \
         -DOSTRELLE_WERROR="$werror" "${launcher[@]}" "$@" >/dev/null
     cmake --build "$OSTRELLE_BUILD" -j"$(nproc)"
