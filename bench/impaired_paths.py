@@ -283,8 +283,10 @@ def tools(arguments, target, folder):
         "check_ntp_time": ("check_ntp_time",
                            [which("check_ntp_time"), "-H", target, "-p", str(NTP_PORT), "-t", str(budget)],
                            parse_check_ntp_time, budget + 10, env),
+        # The report's --timeout is what one server has for all its samples (one answer before it
+        # took several), so it gets the whole-run budget; its own default number of samples.
         "ostrelle": ("Ostrelle report", [arguments.ostrelle_copy, "--report", "--format", "json", "--timeout",
-                                         str(wait), f"{target}:{NTP_PORT}"], parse_ostrelle, 4 * wait + 10,
+                                         str(budget), f"{target}:{NTP_PORT}"], parse_ostrelle, budget + 10,
                      ostrelle_env),
     }
     return [every[key] for key in arguments.tools]
@@ -508,9 +510,10 @@ def main():
     parser.add_argument("--runs", type=int, default=40, help="runs per tool and path (default 40)")
     parser.add_argument("--paths", default="normal,pareto,loss30")
     parser.add_argument("--wait", type=int, default=2,
-                        help="seconds each tool waits for one answer (ntpdate, ntpdig, Ostrelle's --timeout)")
+                        help="seconds ntpdate and ntpdig wait for one answer")
     parser.add_argument("--budget", type=int, default=10,
-                        help="seconds for the whole run of chronyd -Q and check_ntp_time (their -t)")
+                        help="seconds for the whole run of chronyd -Q, check_ntp_time and Ostrelle's report "
+                             "(their -t, its --timeout)")
     parser.add_argument("--tools", default=",".join(TOOLS), help="some of " + ",".join(TOOLS))
     parser.add_argument("--seed", type=int, default=19, help="the relay's seed (path i uses seed + i)")
     parser.add_argument("--impairment", choices=("auto", "netem", "relay"), default="auto")
@@ -552,8 +555,8 @@ def main():
         meta = {
             "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
             "ostrelle": f"{binary} ({version}, sha256 {digest}…), commit {source_commit(binary)}",
-            "runs": f"{arguments.runs} per tool and path; wait {arguments.wait} s per answer, "
-                    f"budget {arguments.budget} s for chronyd -Q and check_ntp_time",
+            "runs": f"{arguments.runs} per tool and path; ntpdate and ntpdig wait {arguments.wait} s per answer; "
+                    f"chronyd -Q, check_ntp_time and the report have {arguments.budget} s",
             "load at start": " ".join(f"{x:.2f}" for x in os.getloadavg()),
         }
         argv = [sys.executable, os.path.abspath(__file__)] + sys.argv[1:] + [
