@@ -1,11 +1,17 @@
 #include "ntp/clockfilter.h"
 
+#include "ntp/agreement.h"
+
+#include <algorithm>
 #include <cmath>
 
 namespace ostrelle {
 
-FilteredSamples FilterSamples(const QList<PollStep>& samples)
+FilteredSamples FilterSamples(const QList<PollStep>& samples, double now)
 {
+    const auto distance = [now](const PollStep& s) {
+        return s.reading.roundTripSeconds / 2.0 + LocalClockDrift * std::max(now - s.reading.receivedAt, 0.0);
+    };
     FilteredSamples result;
     qsizetype lastAnswer = -1;
     for (qsizetype i = 0; i < samples.size(); ++i) {
@@ -16,8 +22,7 @@ FilteredSamples FilterSamples(const QList<PollStep>& samples)
         if (!s.reading.hasTimestamps || !std::isfinite(s.reading.roundTripSeconds))
             continue;
         ++result.answered;
-        if (result.chosen < 0 ||
-            s.reading.roundTripSeconds <= samples.at(result.chosen).reading.roundTripSeconds)
+        if (result.chosen < 0 || distance(s) <= distance(samples.at(result.chosen)))
             result.chosen = i;
     }
     if (result.chosen < 0) {

@@ -17,8 +17,10 @@ struct FilteredSamples
 // The clock filter of RFC 5905 over one server's samples: queueing on the path only ever adds
 // delay, and the least delayed sample is the one whose offset the path disturbed least. So the
 // answered sample with the least round trip is believed (the later one on a tie), and the spread
-// of the others around it is the server's jitter. Lost or late samples only lower the count; a
-// server whose answers all lack timestamps has its last answer chosen, for its reasons.
-FilteredSamples FilterSamples(const QList<PollStep>& samples);
+// of the others around it is the server's jitter. An older sample counts as if delayed by what
+// our clock may have drifted since (LocalClockDrift per second from its arrival to now, both
+// NtpSeconds), so a fresh sample soon wins over a stale one. Lost or late samples only lower the
+// count; a server whose answers all lack timestamps has its last answer chosen, for its reasons.
+FilteredSamples FilterSamples(const QList<PollStep>& samples, double now);
 
 } // namespace ostrelle

@@ -1,6 +1,7 @@
 #include "ntp/pollcycle.h"
 
 #include "ntp/arrivaltime.h"
+#include "ntp/clockfilter.h"
 #include "ntp/ntpreply.h"
 #include "ntp/unhealthyreason.h"
 #include "platform/clock.h"
@@ -107,19 +108,29 @@ void PollCycle::stepFinished(const PollStep& step)
     const int row = m_pollRow;
     recordStep(row, step);
     if (step.answered) {
-        const ServerReading& reading = step.reading;
-        if (reading.usableAsSource) {
-            m_candidates.append({row, step.server, reading.stratum, reading.offsetSeconds,
-                                 reading.roundTripSeconds, reading.rootDelaySeconds,
-                                 reading.rootDispersionSeconds, reading.precisionSeconds,
-                                 reading.receivedAt});
-        }
+        if (step.reading.usableAsSource)
+            addCandidate(row, step);
         pollNextServer();
     } else if (!m_tickTimingOut) {
         // A socket that could not be made or a refused key exchange: the next server at the next
         // tick, by when a shortage of descriptors is often gone.
         m_countdown = 1;
     }
+}
+
+void PollCycle::addCandidate(int row, const PollStep& step)
+{
+    QList<PollStep>& recent = m_recentSamples[step.server];
+    recent.append(step);
+    if (recent.size() > RecentSamples)
+        recent.removeFirst();
+    // The agreement and the clock go by the sample the path disturbed least, the table by the latest.
+    const FilteredSamples filtered = FilterSamples(recent, NowNtpSeconds(m_clock));
+    const ServerReading& best = recent.at(filtered.chosen).reading;
+    m_servers.setFiltered(row, filtered.answered, best.offsetSeconds, filtered.jitterSeconds);
+    m_candidates.append({row, step.server, best.stratum, best.offsetSeconds, best.roundTripSeconds,
+                         best.rootDelaySeconds, best.rootDispersionSeconds, best.precisionSeconds,
+                         best.receivedAt, filtered.jitterSeconds});
 }
 
 void PollCycle::recordStep(int row, const PollStep& step)
@@ -142,7 +153,7 @@ AgreementResult PollCycle::chooseClockSource(const QList<SourceCandidate>& candi
         samples.push_back({c.row, c.stratum, AgreementSeconds(c.offsetSeconds),
                            AgreementSeconds(c.roundTripSeconds), AgreementSeconds(c.rootDelaySeconds),
                            AgreementSeconds(c.rootDispersionSeconds), AgreementSeconds(c.precisionSeconds),
-                           AgreementSeconds(endOfPass - c.receivedAt)});
+                           AgreementSeconds(endOfPass - c.receivedAt), AgreementSeconds(c.jitterSeconds)});
     }
     return EvaluateAgreement(samples, clockResolution);
 }
@@ -204,6 +215,15 @@ void PollCycle::clockStepFinished(bool ok, const QString& reason, bool cancelled
         return;
     const SourceCandidate source = *std::exchange(m_pendingStep, std::nullopt);
     if (ok) {
+        // Every offset measured so far was against the clock before this step, which moved it by
+        // the offset applied.
+        const double applied = std::chrono::duration<double>(std::chrono::round<std::chrono::microseconds>(
+                                                                 AgreementSeconds(source.offsetSeconds)))
+                                   .count();
+        for (QList<PollStep>& samples : m_recentSamples) {
+            for (PollStep& sample : samples)
+                sample.reading.offsetSeconds -= applied;
+        }
         m_synchronisedToText = source.server;
         m_lastAdjustmentText = SecondsText(source.offsetSeconds) + QStringLiteral(" secs");
         m_synchronisedToToolTip.clear();
@@ -256,6 +276,8 @@ void PollCycle::dropUnlistedNtsSessions()
     if (m_exchange.isRunning() && !names.contains(m_exchange.server()))
         m_exchange.abandon();
     m_ntsSessions.retainOnly(names);
+    for (auto it = m_recentSamples.begin(); it != m_recentSamples.end();)
+        it = names.contains(it.key()) ? std::next(it) : m_recentSamples.erase(it);
 }
 
 void PollCycle::showOnce(bool& open, const QString& text, const QString& title, MessageDialog::Icon icon,

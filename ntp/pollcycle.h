@@ -11,6 +11,7 @@
 #include "timekeeping/ntptime.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -35,6 +36,7 @@ struct SourceCandidate
     double rootDispersionSeconds = 0.0;
     double precisionSeconds = 0.0;
     double receivedAt = 0.0; // NtpSeconds of our clock
+    double jitterSeconds = 0.0;
 };
 
 // The round-robin over the server list: one request at a time, ten ticks to answer, then the end
@@ -45,6 +47,8 @@ class PollCycle : public QObject
     Q_OBJECT
 public:
     static constexpr int TicksToAnswer = 10;
+    // How many of a server's recent answers its clock filter looks at.
+    static constexpr int RecentSamples = 8;
 
     PollCycle(ServerListModel& servers, UdpChannel& channel, Clock& clock, MessageDialog& messages,
               QObject* parent = nullptr);
@@ -105,6 +109,7 @@ private:
     void clockStepFinished(bool ok, const QString& reason, bool cancelled);
     void stepFinished(const PollStep& step);
     void recordStep(int row, const PollStep& step);
+    void addCandidate(int row, const PollStep& step);
     // Sessions live as long as their name is in the list; this step's may end with it.
     void dropUnlistedNtsSessions();
     void serversRemoved(int first, int last);
@@ -122,6 +127,9 @@ private:
     int m_pollRow = -1;
     int m_countdown = 0;
     QList<SourceCandidate> m_candidates;
+    // Each server's recent usable answers, oldest first; their offsets follow every step of the
+    // clock, so that they stay measured against the clock as it is.
+    QHash<QString, QList<PollStep>> m_recentSamples;
     NtsSessions m_ntsSessions;
     ServerExchange m_exchange;
     // The tick is ending the step: it goes on to the next server itself.

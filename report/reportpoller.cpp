@@ -109,7 +109,7 @@ private:
         if (m_samples.isEmpty()) {
             m_step.polledAt = m_clock.now();
         } else {
-            const FilteredSamples filtered = FilterSamples(m_samples);
+            const FilteredSamples filtered = FilterSamples(m_samples, NowNtpSeconds(m_clock));
             m_step = m_samples.at(filtered.chosen >= 0 ? filtered.chosen : m_samples.size() - 1);
             m_step.jitterSeconds = filtered.jitterSeconds;
             m_step.answers = filtered.answered;

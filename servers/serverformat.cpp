@@ -154,4 +154,17 @@ QString NtsToolTipText(const NtsStatus& status)
              QLocale().toString(status.certificateExpiry.toLocalTime(), QLocale::ShortFormat));
 }
 
+QString FilteredOffsetText(const ServerRecord& record)
+{
+    if (record.filteredSamples < 2)
+        return {};
+    const QLocale locale;
+    // Shown to the microsecond, without a minus sign before nothing.
+    const double offset =
+        std::abs(record.filteredOffsetSeconds) < 0.5e-6 ? 0.0 : record.filteredOffsetSeconds;
+    return QStringLiteral("Filtered offset %1 s (jitter %2 s, %3 samples)")
+        .arg(locale.toString(offset, 'f', 6), locale.toString(record.jitterSeconds, 'f', 6))
+        .arg(record.filteredSamples);
+}
+
 } // namespace ostrelle

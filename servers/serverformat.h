@@ -41,6 +41,10 @@ QString ServerProblemText(const ServerRecord& record);
 // authenticated reply; empty when NTS has nothing to say.
 QString NtsToolTipText(const NtsStatus& status);
 
+// "Filtered offset 0.000123 s (jitter 0.000045 s, 5 samples)", from the row's recent samples;
+// empty with fewer than two.
+QString FilteredOffsetText(const ServerRecord& record);
+
 // The heading of a column.
 QString ServerColumnHeading(ServerColumn column);
 

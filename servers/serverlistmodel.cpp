@@ -68,13 +68,18 @@ QVariant ServerListModel::data(const QModelIndex& index, int role) const
         if (r.nts.authenticated && index.column() == int(ServerColumn::Name))
             return lockMark();
         return {};
-    case Qt::ToolTipRole:
-        // A red row says why; a healthy NTS row names the certificate behind its answer.
+    case Qt::ToolTipRole: {
+        // A red row says why; a healthy NTS row names the certificate behind its answer; a row with
+        // several samples says what the clock filter made of them.
+        QStringList parts;
         if (r.unhealthy())
-            return ServerProblemText(r);
-        if (const QString text = NtsToolTipText(r.nts); !text.isEmpty())
-            return text;
-        return {};
+            parts << ServerProblemText(r);
+        else if (const QString text = NtsToolTipText(r.nts); !text.isEmpty())
+            parts << text;
+        if (const QString text = FilteredOffsetText(r); !text.isEmpty())
+            parts << text;
+        return parts.isEmpty() ? QVariant() : QVariant(parts.join(QLatin1Char('\n')));
+    }
     case Qt::AccessibleDescriptionRole:
         return r.unhealthy() ? QVariant(ServerProblemText(r)) : QVariant();
     default:
@@ -197,6 +202,17 @@ void ServerListModel::setNtsStatus(int row, const NtsStatus& status)
     if (!isRow(row))
         return;
     m_records[row].nts = status;
+    rowChanged(row, ServerColumn::Name, ServerColumn::Offset);
+}
+
+void ServerListModel::setFiltered(int row, int samples, double offsetSeconds, double jitterSeconds)
+{
+    if (!isRow(row))
+        return;
+    ServerRecord& r = m_records[row];
+    r.filteredSamples = samples;
+    r.filteredOffsetSeconds = offsetSeconds;
+    r.jitterSeconds = jitterSeconds;
     rowChanged(row, ServerColumn::Name, ServerColumn::Offset);
 }
 

@@ -45,6 +45,8 @@ public:
                               double rootDistanceSeconds);
     // Before setAnswered() or setTimedOut() of an nts:// row's step.
     void setNtsStatus(int row, const NtsStatus& status);
+    // What the clock filter made of the server's recent samples (0 samples: nothing to show).
+    void setFiltered(int row, int samples, double offsetSeconds, double jitterSeconds);
 
 private:
     void rowChanged(int row, ServerColumn first, ServerColumn last);

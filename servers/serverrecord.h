@@ -77,6 +77,11 @@ struct ServerRecord
     // With TooDistant: this server's root distance.
     double rootDistanceSeconds = 0.0;
     NtsStatus nts;
+    // The server's recent samples through the clock filter: what the agreement and the clock
+    // step went by, which may be an earlier sample than the one the row shows.
+    int filteredSamples = 0;
+    double filteredOffsetSeconds = 0.0;
+    double jitterSeconds = 0.0;
 
     bool unhealthy() const { return problems != ServerProblems(); }
 };

@@ -7,7 +7,7 @@ using namespace ostrelle;
 
 namespace {
 
-// "offset/roundTrip" an answer, "-" a lost sample, "x" an answer without timestamps.
+// "offset/roundTrip[/receivedAt]" an answer, "-" a lost sample, "x" an answer without timestamps.
 QList<PollStep> samplesFrom(const QString& text)
 {
     QList<PollStep> samples;
@@ -18,6 +18,7 @@ QList<PollStep> samplesFrom(const QString& text)
             step.reading.hasTimestamps = entry != QLatin1String("x");
             step.reading.offsetSeconds = entry.section(u'/', 0, 0).toDouble();
             step.reading.roundTripSeconds = entry.section(u'/', 1, 1).toDouble();
+            step.reading.receivedAt = entry.section(u'/', 2, 2).toDouble();
         }
         samples.append(step);
     }
@@ -43,6 +44,11 @@ private slots:
             << "0.001/0.004 0.003/0.004" << 1 << 2 << std::sqrt(0.002 * 0.002);
         QTest::newRow("answers without timestamps never chosen") << "x 0.002/0.5 x" << 1 << 1 << 0.0;
         QTest::newRow("only answers without timestamps: the last") << "x - x -" << 2 << 0 << 0.0;
+        // 1,000 s of 15 ppm is worth 15 ms of delay: a fresh sample 8 ms slower wins.
+        QTest::newRow("a stale quick sample loses")
+            << "0.001/0.002/0 0.003/0.010/1000" << 1 << 2 << std::sqrt(0.002 * 0.002);
+        QTest::newRow("a recent quick sample still wins")
+            << "0.001/0.002/990 0.003/0.010/1000" << 0 << 2 << std::sqrt(0.002 * 0.002);
         QTest::newRow("nothing answered") << "- -" << -1 << 0 << 0.0;
         QTest::newRow("none at all") << "" << -1 << 0 << 0.0;
     }
@@ -53,7 +59,7 @@ private slots:
         QFETCH(int, chosen);
         QFETCH(int, answered);
         QFETCH(double, jitter);
-        const FilteredSamples filtered = FilterSamples(samplesFrom(samples));
+        const FilteredSamples filtered = FilterSamples(samplesFrom(samples), 1000.0);
         QCOMPARE(int(filtered.chosen), chosen);
         QCOMPARE(filtered.answered, answered);
         QVERIFY2(std::abs(filtered.jitterSeconds - jitter) < 1e-12,

@@ -20,13 +20,14 @@ constexpr bool Red = true;
 constexpr bool Normal = false;
 
 // How a server answers: its clock is offset ahead of ours; the reply reaches us 20 ms after it is
-// built, at the middle of the path.
+// built, at the middle of the path, and lateOnReturn later still when the way back is queued.
 struct Answer
 {
     double offset = 0.0;
     int stratum = 1;
     int leap = 0;
     bool staleOriginate = false;
+    double lateOnReturn = 0.0;
 };
 
 using Answers = QList<Answer>;
@@ -73,12 +74,12 @@ struct Rig
                        T2 - 64.0, originate, T2, T2});
     }
 
-    void deliver(const QByteArray& reply)
+    void deliver(const QByteArray& reply, double lateOnReturn = 0.0)
     {
-        clock.advanceMs(20);
+        clock.advanceMs(20 + qRound(lateOnReturn * 1000));
         channel.deliver(reply);
     }
-    void answer(const Answer& a = {}) { deliver(replyToLast(a)); }
+    void answer(const Answer& a = {}) { deliver(replyToLast(a), a.lateOnReturn); }
     void remove(int row) { model.removeServer(row - 1); }
 
     QString cell(int row, ServerColumn col) const { return ServerCellText(model.record(row - 1), col); }
@@ -457,6 +458,31 @@ private slots:
         QCOMPARE(QList<bool>({rig.colour(2), rig.colour(3), rig.colour(4)}),
                  QList<bool>({false, false, false}));
         QVERIFY(rig.cycle.synchronisedToToolTip().isEmpty());
+    }
+
+    // The clock goes by the server's least delayed recent sample, carried across the step it made;
+    // the table shows the latest one, and the tooltip what the filter made of them.
+    void shouldStepByTheLeastDelayedRecentSample()
+    {
+        AgreementRig rig;
+        for (int i = 0; i < 3; ++i)
+            rig.remove(1);
+        rig.start();
+        rig.answer(at(0.004, 2));
+        QCOMPARE(rig.stepper.steps.size(), 1);
+        QCOMPARE(rig.stepper.steps.at(0), std::chrono::microseconds(4000));
+
+        // Queued for 200 ms on its way back: read 100 ms behind, with ten times the round trip.
+        rig.tick(rig.settings.pollIntervalSeconds);
+        Answer queued = at(0.004, 2);
+        queued.lateOnReturn = 0.200;
+        rig.answer(queued);
+        QCOMPARE(rig.cell(1, ServerColumn::Offset), "-0.096");
+        QCOMPARE(rig.stepper.steps.size(), 2);
+        QVERIFY2(std::chrono::abs(rig.stepper.steps.at(1)) < std::chrono::microseconds(10),
+                 qPrintable(QString::number(rig.stepper.steps.at(1).count())));
+        QVERIFY2(rig.tip(1).startsWith("Filtered offset 0.000000 s (jitter 0.09"), qPrintable(rig.tip(1)));
+        QVERIFY(rig.tip(1).endsWith("2 samples)"));
     }
 
     void shouldNotStepWithoutAMajority()
