@@ -15,7 +15,6 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QHostAddress>
 #include <QTimer>
 #include <cmath>
 #include <cstdio>
@@ -139,16 +138,6 @@ ReportTime reportTimeOf(UtcTime time)
     return std::chrono::time_point_cast<std::chrono::nanoseconds>(time);
 }
 
-// The reference identifier as text: the code of a stratum 0 or 1 server, the upstream server's
-// IPv4 address otherwise.
-QString referenceIdText(const ServerReading& reading)
-{
-    if (reading.stratum <= 1)
-        return ReferenceIdText(reading.referenceId);
-    const auto& id = reading.referenceId;
-    return QHostAddress(quint32(id[0]) << 24 | quint32(id[1]) << 16 | quint32(id[2]) << 8 | id[3]).toString();
-}
-
 // The row of a server that did not answer: why, in the words the window uses.
 ReportRow unansweredRow(const PollStep& step, std::chrono::milliseconds waited)
 {
@@ -188,7 +177,7 @@ ReportRow rowOf(const PollStep& step, std::chrono::milliseconds waited)
     row.leap = r.leap;
     row.version = r.version;
     row.stratum = r.stratum;
-    row.referenceId = referenceIdText(r);
+    row.referenceId = ReferenceText(r.stratum, r.referenceId);
     if (r.referenceTime != 0.0) {
         if (const std::optional<UtcTime> time = UtcTimeFromNtpSeconds(r.referenceTime))
             row.referenceTime = reportTimeOf(*time);

@@ -4,6 +4,7 @@
 #include "servers/serverreasons.h"
 #include "timekeeping/ntptime.h"
 
+#include <QHostAddress>
 #include <QLocale>
 #include <cmath>
 
@@ -42,6 +43,13 @@ QString ReferenceIdText(const std::array<std::uint8_t, 4>& id)
         text.append(octet >= 0x20 && octet <= 0x7E ? QChar(octet) : QChar(u'?'));
     }
     return text;
+}
+
+QString ReferenceText(int stratum, const std::array<std::uint8_t, 4>& id)
+{
+    if (stratum <= 1)
+        return ReferenceIdText(id);
+    return QHostAddress(quint32(id[0]) << 24 | quint32(id[1]) << 16 | quint32(id[2]) << 8 | id[3]).toString();
 }
 
 namespace {

@@ -18,6 +18,9 @@ QString LeapStatusText(int leap);
 // The reference identifier as shown: up to four octets, trailing zero octets dropped, "?" for an
 // octet that is not a printable character.
 QString ReferenceIdText(const std::array<std::uint8_t, 4>& id);
+// What a reply's reference identifier names: the code of a stratum 0 or 1 server, the upstream
+// server's IPv4 address for any other (the table shows "-" there, as it always has).
+QString ReferenceText(int stratum, const std::array<std::uint8_t, 4>& id);
 
 enum class ServerColumn {
     Name,
