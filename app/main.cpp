@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -51,6 +52,9 @@ int main(int argc, char* argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
+    // The elevated copy that a clock stepper started does that one step and nothing else.
+    if (const std::optional<int> status = ostrelle::RunClockStepRequest(arguments))
+        return *status;
     const ostrelle::CommandLine line = ostrelle::ParseCommandLine(arguments);
     if (line.action != ostrelle::CommandLine::Action::StartWindow)
         return runWithoutWindow(argc, argv, line);
