@@ -5,6 +5,7 @@
 #include "platform/qsettingsbackend.h"
 #include "platform/readingclock.h"
 #include "platform/systemclock.h"
+#include "platform/timeservice.h"
 #include "platform/widgetmessagedialog.h"
 #include "report/reportpoller.h"
 
@@ -67,7 +68,7 @@ int main(int argc, char* argv[])
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrelle"));
-    // Places the history in the data folder's Brevikon/Ostrelle; the INI file does not depend on it.
+    // Places the history in the local data folder's Brevikon/Ostrelle; the INI file does not depend on it.
     QApplication::setOrganizationName(QStringLiteral("Brevikon"));
 
     ostrelle::SystemClock clock;
@@ -75,6 +76,7 @@ int main(int argc, char* argv[])
     ostrelle::NativeUdpChannel channel;
     ostrelle::WidgetMessageDialog messages;
     const std::unique_ptr<ostrelle::ClockStepper> stepper = ostrelle::CreateClockStepper(clock);
+    const std::unique_ptr<ostrelle::TimeService> timeService = ostrelle::CreateTimeService();
     // Before the window, so that it outlives the history windows that read from it.
     ostrelle::HistoryRecorder history;
     ostrelle::MainWindow window(clock, store, channel, messages);
@@ -85,6 +87,7 @@ int main(int argc, char* argv[])
         window.monitor().cycle().ntsSessions().setExtraTrustFile(trust);
     messages.setParentWidget(&window);
     window.setHistoryRecorder(history);
+    window.setTimeService(*timeService);
     window.show();
     return app.exec();
 }
