@@ -4,6 +4,7 @@
 #include "platform/nativeudpchannel.h"
 #include "platform/qsettingsbackend.h"
 #include "platform/readingclock.h"
+#include "platform/startingconsole.h"
 #include "platform/systemclock.h"
 #include "platform/timeservice.h"
 #include "platform/widgetmessagedialog.h"
@@ -57,8 +58,10 @@ int main(int argc, char* argv[])
     if (const std::optional<int> status = ostrelle::RunClockStepRequest(arguments))
         return *status;
     const ostrelle::CommandLine line = ostrelle::ParseCommandLine(arguments);
-    if (line.action != ostrelle::CommandLine::Action::StartWindow)
+    if (line.action != ostrelle::CommandLine::Action::StartWindow) {
+        ostrelle::UseStartingConsole();
         return runWithoutWindow(argc, argv, line);
+    }
 
     if (!hasDisplay()) {
         std::fputs("ostrelle: no graphical display found (DISPLAY and WAYLAND_DISPLAY are not set); "
@@ -68,7 +71,8 @@ int main(int argc, char* argv[])
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrelle"));
-    // Places the history in the local data folder's Brevikon/Ostrelle; the INI file does not depend on it.
+    // Places the history in the local data folder's Brevikon/Ostrelle; the settings' place does not
+    // depend on it.
     QApplication::setOrganizationName(QStringLiteral("Brevikon"));
 
     ostrelle::SystemClock clock;
