@@ -91,12 +91,11 @@ int main(int argc, char* argv[])
         std::printf("chronyd did not start: %s\n", qPrintable(why));
         return 1;
     }
-    const NtsServerName server{"127.0.0.1", chronyd.keyExchangePort()};
 
     // The first key exchange of a program run also loads the system's trust store.
     Figures firstKe;
     Figures ke;
-    NtsSession session(server);
+    NtsSession session("127.0.0.1", chronyd.keyExchangePort());
     session.setExtraTrustFile(chronyd.certificatePath());
     for (int i = 0; i <= keyExchanges; ++i) {
         Figures& figures = i == 0 ? firstKe : ke;

@@ -73,6 +73,12 @@ void AddServerDialog::tryAccept()
     case ServerNameCheck::TooLong:
         refuse(QStringLiteral("A server name cannot be longer than %1 characters.").arg(MaxServerNameLength));
         return;
+    case ServerNameCheck::Malformed:
+        refuse(QStringLiteral("\"%1\" is not a server Ostrelle can poll. Write a host name or address, "
+                              "optionally with a port (host:123, [2001:db8::1]:123), or nts://host[:port] "
+                              "for a server with Network Time Security.")
+                   .arg(serverName()));
+        return;
     case ServerNameCheck::Usable:
         accept();
         return;

@@ -19,9 +19,6 @@ QString kissCode(const std::array<std::uint8_t, 4>& referenceId)
     return code.trimmed();
 }
 
-// Root delay and root dispersion stay 0 until ServerReading carries them.
-void copyRootFigures(const ServerReading&, HistorySample&) {}
-
 } // namespace
 
 HistorySample HistorySampleOf(const PollStep& step)
@@ -56,7 +53,8 @@ HistorySample HistorySampleOf(const PollStep& step)
     sample.outcome = HistoryOutcome::Answered;
     sample.offset = reading.offsetSeconds;
     sample.roundTrip = reading.roundTripSeconds;
-    copyRootFigures(reading, sample);
+    sample.rootDelay = reading.rootDelaySeconds;
+    sample.rootDispersion = reading.rootDispersionSeconds;
     return sample;
 }
 

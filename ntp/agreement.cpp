@@ -8,8 +8,9 @@ namespace ostrelle {
 AgreementSeconds RootDistance(const AgreementCandidate& c, AgreementSeconds clockResolution)
 {
     const auto positive = [](AgreementSeconds s) { return std::max(s.count(), 0.0); };
-    const double distance = positive(c.rootDelay) / 2.0 + positive(c.rootDispersion) +
-                            positive(c.roundTrip) / 2.0 + positive(clockResolution) + positive(c.precision) +
+    const double delay = std::max(positive(c.rootDelay) + positive(c.roundTrip), MinDispersion.count());
+    const double distance = delay / 2.0 + positive(c.rootDispersion) + positive(c.jitter) +
+                            positive(clockResolution) + positive(c.precision) +
                             LocalClockDrift * positive(c.age);
     if (!std::isfinite(distance) || !std::isfinite(c.offset.count()))
         return AgreementSeconds(INFINITY);

@@ -13,6 +13,10 @@ using AgreementSeconds = std::chrono::duration<double>;
 
 // A candidate whose root distance is above this says nothing useful about the time.
 inline constexpr AgreementSeconds MaxRootDistance{1.5};
+// The least delay a root distance assumes: no path is trusted to be faster than 10 ms, so that
+// servers on a LAN whose replies carry no root delay or dispersion still have intervals wide
+// enough to agree by a few milliseconds.
+inline constexpr AgreementSeconds MinDispersion{0.01};
 // The frequency error allowed to our own clock between the sample and the end of the pass.
 inline constexpr double LocalClockDrift = 15e-6;
 
@@ -27,6 +31,7 @@ struct AgreementCandidate
     AgreementSeconds rootDispersion{}; // the reply's root dispersion field
     AgreementSeconds precision{};      // the reply's precision field
     AgreementSeconds age{};            // from the reply's arrival to the end of the pass
+    AgreementSeconds jitter{};         // spread of the server's recent offsets; 0 with one sample
 };
 
 enum class AgreementVerdict {
@@ -57,9 +62,10 @@ struct AgreementResult
     int counted = 0;  // candidates within the root distance limit
 };
 
-// Root distance of a candidate: half the root delay and round trip, the root dispersion, and our
-// own measurement error (clock resolution, server precision, LocalClockDrift over the age).
-// Negative delays count as zero. Infinity when any part is not a finite number.
+// Root distance of a candidate in seconds: half the root delay and round trip (together never less
+// than MinDispersion), the root dispersion, the jitter, and our own measurement error (clock
+// resolution, server precision, LocalClockDrift over the age). Negative parts count as zero.
+// Infinity when any part is not a finite number.
 AgreementSeconds RootDistance(const AgreementCandidate& candidate, AgreementSeconds clockResolution);
 
 // Agreement of the pass's candidates: each interval is offset ± root distance; the largest set of

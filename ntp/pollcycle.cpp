@@ -18,28 +18,21 @@
 
 namespace ostrelle {
 
-namespace {
-
-QByteArray datagramOf(const NtpPacketBytes& packet)
-{
-    return QByteArray(reinterpret_cast<const char*>(packet.data()), static_cast<qsizetype>(packet.size()));
-}
-
-} // namespace
-
 PollCycle::PollCycle(ServerListModel& servers, UdpChannel& channel, Clock& clock, MessageDialog& messages,
                      QObject* parent)
     : QObject(parent), m_servers(servers), m_channel(channel), m_clock(clock), m_messages(messages),
-      m_directStepper(std::make_unique<DirectClockStepper>(clock))
+      m_exchange(channel, clock, m_ntsSessions), m_directStepper(std::make_unique<DirectClockStepper>(clock))
 {
     setClockStepper(*m_directStepper);
-    connect(&m_channel, &UdpChannel::ready, this, &PollCycle::sendRequest);
-    connect(&m_channel, &UdpChannel::datagramArrived, this, &PollCycle::processDatagram);
-    connect(&m_channel, &UdpChannel::errorOccurred, this, &PollCycle::onChannelError);
+    connect(&m_exchange, &ServerExchange::finished, this, &PollCycle::stepFinished);
+    // After the exchange has ended the step with it.
+    connect(&m_channel, &UdpChannel::errorOccurred, this, [this](const QString& description) {
+        showOnce(m_socketMessageOpen, QStringLiteral("Socket Error: ") + description,
+                 QStringLiteral("Brevikon Ostrelle"), MessageDialog::Icon::Critical);
+    });
     connect(&m_servers, &QAbstractItemModel::rowsRemoved, this,
             [this](const QModelIndex&, int first, int last) { serversRemoved(first, last); });
     connect(&m_servers, &QAbstractItemModel::modelReset, this, &PollCycle::serversReset);
-    connect(&m_ntsSessions, &NtsSessions::keyExchangeFinished, this, &PollCycle::ntsKeyExchangeFinished);
 }
 
 PollCycle::~PollCycle() = default;
@@ -56,10 +49,10 @@ void PollCycle::setSettings(const Settings& settings)
 void PollCycle::setClockStepper(ClockStepper& stepper)
 {
     if (m_stepper)
-        disconnect(m_stepper, &ClockStepper::finished, this, &PollCycle::stepFinished);
+        disconnect(m_stepper, &ClockStepper::finished, this, &PollCycle::clockStepFinished);
     m_stepper = &stepper;
     m_pendingStep.reset();
-    connect(m_stepper, &ClockStepper::finished, this, &PollCycle::stepFinished);
+    connect(m_stepper, &ClockStepper::finished, this, &PollCycle::clockStepFinished);
 }
 
 void PollCycle::start()
@@ -74,19 +67,18 @@ void PollCycle::tick()
     --m_countdown;
     if (m_countdown > 0)
         return;
-    if (m_awaitingReply && m_servers.isRow(m_pollRow))
-        timeOut(m_pollRow, {});
+    if (m_exchange.isRunning() && m_servers.isRow(m_pollRow)) {
+        m_tickTimingOut = true;
+        m_exchange.timeOut();
+        m_tickTimingOut = false;
+    }
     pollNextServer();
 }
 
 void PollCycle::pollNextServer()
 {
+    m_exchange.abandon();
     m_channel.close();
-    if (m_nts)
-        m_nts->abortKeyExchange();
-    m_nts = nullptr;
-    m_awaitingReply = false;
-    m_requestSent = false;
     if (m_servers.rowCount() == 0) {
         m_countdown = m_settings.pollIntervalSeconds;
         return;
@@ -97,121 +89,48 @@ void PollCycle::pollNextServer()
             endOfPass();
             return;
         }
-        m_stepStartedAt = m_clock.now();
-        // A blank or over-long name is never looked up: its row times out at once.
-        if (CheckServerName(m_servers.record(m_pollRow).name) == ServerNameCheck::Usable)
+        const QString& name = m_servers.record(m_pollRow).name;
+        if (ServerExchange::canPoll(name))
             break;
-        timeOut(m_pollRow, ServerProblem::UnpollableName);
+        // A blank, over-long or malformed name is never looked up: its row times out at once.
+        recordStep(m_pollRow, ServerExchange::unpollableStep(name, m_clock.now()));
     }
     m_servers.setPolling(m_pollRow);
     m_countdown = TicksToAnswer;
-    m_awaitingReply = true;
-    if (startNtsStep(m_servers.record(m_pollRow).name))
-        return;
-    m_channel.setRemoteHost(m_servers.record(m_pollRow).name);
-    // Last, because the channel may report ready (and so send) before this returns.
-    m_channel.connectToRemote();
+    m_exchange.start(m_servers.record(m_pollRow).name, m_settings, std::chrono::seconds(m_countdown));
 }
 
-bool PollCycle::startNtsStep(const QString& name)
+void PollCycle::stepFinished(const PollStep& step)
 {
-    m_ntsRefusal.clear();
-    m_ntsName = name;
-    m_nts = m_ntsSessions.sessionFor(name);
-    if (!m_nts)
-        return false;
-    if (m_nts->needsKeyExchange())
-        m_nts->startKeyExchange(std::chrono::seconds(m_countdown));
-    else
-        connectToNtsServer();
-    return true;
-}
-
-void PollCycle::ntsKeyExchangeFinished(NtsSession* session, bool ok, const QString& reason)
-{
-    if (session != m_nts || !m_awaitingReply || !m_servers.isRow(m_pollRow))
+    if (!m_servers.isRow(m_pollRow))
         return;
-    if (ok) {
-        connectToNtsServer();
-        return;
-    }
-    m_ntsRefusal = reason;
-    abandonRequest();
-    timeOut(m_pollRow, {});
-    // Like a socket that could not be made: the next server at the next tick.
-    m_countdown = 1;
-}
-
-void PollCycle::connectToNtsServer()
-{
-    m_channel.setRemoteHost(m_nts->ntpAddress(), m_nts->ntpPort());
-    m_channel.connectToRemote();
-}
-
-void PollCycle::sendRequest()
-{
-    // A late lookup for a step that has already ended, or a second ready for this one.
-    if (!m_awaitingReply || m_requestSent)
-        return;
-    m_nonce = RandomRequestNonce();
-    const NtpPacketBytes request = BuildNtpRequest(m_nonce);
-    const QByteArray datagram = m_nts ? m_nts->authenticatedRequest(request) : datagramOf(request);
-    if (datagram.isEmpty())
-        return;
-    m_requestSent = true;
-    // The channel reads T1 itself, just before the system call, so that neither the lookup nor
-    // building the request counts as network delay. A failed send is left to the time-out, like a
-    // server that does not answer.
-    UtcTime sentAt;
-    m_channel.send(datagram, m_clock, sentAt);
-    m_requestSendTime = ToNtpSeconds(sentAt);
-}
-
-void PollCycle::processDatagram(const QByteArray& datagram, ReceiveTime kernelTime)
-{
-    if (!m_requestSent || !m_servers.isRow(m_pollRow))
-        return;
-    const double T4 = ArrivalNtpSeconds(kernelTime, m_requestSendTime, m_clock);
-    if (m_nts) {
-        // A refused datagram may be a forgery racing the real answer, which may still come.
-        const NtsReplyCheck check = m_nts->verifyReply(datagram);
-        if (!check.accepted()) {
-            if (m_ntsRefusal.isEmpty())
-                m_ntsRefusal = check.reason();
-            return;
+    const int row = m_pollRow;
+    recordStep(row, step);
+    if (step.answered) {
+        const ServerReading& reading = step.reading;
+        if (reading.usableAsSource) {
+            m_candidates.append({row, step.server, reading.stratum, reading.offsetSeconds,
+                                 reading.roundTripSeconds, reading.rootDelaySeconds,
+                                 reading.rootDispersionSeconds, reading.precisionSeconds,
+                                 reading.receivedAt});
         }
-    }
-    const ParsedReply parsed = ParseNtpReply(datagram, m_nonce);
-    // Not the answer to this request: its real answer or its time-out may still come.
-    if (!parsed.accepted())
-        return;
-
-    const ServerReading reading = EvaluateNtpReply(parsed.reply, m_requestSendTime, T4, m_settings);
-    if (m_nts) {
-        const NtsCertificateInfo certificate = m_nts->certificate();
-        m_servers.setNtsStatus(m_pollRow,
-                               {true, {}, certificate.subject, certificate.issuer, certificate.expiry});
-    }
-    m_servers.setAnswered(m_pollRow, reading);
-    if (reading.usableAsSource) {
-        m_candidates.append({m_pollRow, m_servers.record(m_pollRow).name, reading.stratum,
-                             reading.offsetSeconds, reading.roundTripSeconds, reading.rootDelaySeconds,
-                             reading.rootDispersionSeconds, reading.precisionSeconds, reading.receivedAt});
-    }
-    finishStep(true, reading);
-    pollNextServer();
-}
-
-void PollCycle::onChannelError(const QString& description)
-{
-    if (m_awaitingReply && m_servers.isRow(m_pollRow)) {
-        abandonRequest();
-        timeOut(m_pollRow, ServerProblem::SocketError);
-        // The next server at the next tick: a shortage of descriptors is often gone by then.
+        pollNextServer();
+    } else if (!m_tickTimingOut) {
+        // A socket that could not be made or a refused key exchange: the next server at the next
+        // tick, by when a shortage of descriptors is often gone.
         m_countdown = 1;
     }
-    showOnce(m_socketMessageOpen, QStringLiteral("Socket Error: ") + description,
-             QStringLiteral("Brevikon Ostrelle"), MessageDialog::Icon::Critical);
+}
+
+void PollCycle::recordStep(int row, const PollStep& step)
+{
+    if (step.nts)
+        m_servers.setNtsStatus(row, *step.nts);
+    if (step.answered)
+        m_servers.setAnswered(row, step.reading);
+    else
+        m_servers.setTimedOut(row, step.reading.problems);
+    emit serverPolled(step);
 }
 
 AgreementResult PollCycle::chooseClockSource(const QList<SourceCandidate>& candidates, double endOfPass,
@@ -279,7 +198,7 @@ void PollCycle::markAgreementProblems(const QList<SourceCandidate>& candidates,
     }
 }
 
-void PollCycle::stepFinished(bool ok, const QString& reason, bool cancelled)
+void PollCycle::clockStepFinished(bool ok, const QString& reason, bool cancelled)
 {
     if (!m_pendingStep)
         return;
@@ -299,33 +218,6 @@ void PollCycle::stepFinished(bool ok, const QString& reason, bool cancelled)
     emit labelsChanged();
 }
 
-void PollCycle::finishStep(bool answered, const ServerReading& reading)
-{
-    emit serverPolled(PollStep{m_servers.record(m_pollRow).name, m_stepStartedAt, answered, reading});
-}
-
-void PollCycle::timeOut(int row, ServerProblems why)
-{
-    if (m_nts && row == m_pollRow) {
-        m_servers.setNtsStatus(row, NtsStatus{false, m_ntsRefusal, {}, {}, {}});
-        if (!m_ntsRefusal.isEmpty())
-            why |= ServerProblem::NtsRefused;
-    }
-    m_servers.setTimedOut(row, why);
-    finishStep(false, ServerReading{.problems = why});
-}
-
-void PollCycle::abandonRequest()
-{
-    if (!m_awaitingReply)
-        return;
-    m_channel.close();
-    if (m_nts)
-        m_nts->abortKeyExchange();
-    m_awaitingReply = false;
-    m_requestSent = false;
-}
-
 void PollCycle::serversRemoved(int first, int last)
 {
     dropUnlistedNtsSessions();
@@ -333,7 +225,7 @@ void PollCycle::serversRemoved(int first, int last)
     if (first <= m_pollRow) {
         // The next step goes on with the server that now sits in the removed rows' place.
         if (m_pollRow <= last) {
-            abandonRequest();
+            m_exchange.abandon();
             m_pollRow = first - 1;
         } else {
             m_pollRow -= count;
@@ -353,7 +245,7 @@ void PollCycle::serversRemoved(int first, int last)
 void PollCycle::serversReset()
 {
     dropUnlistedNtsSessions();
-    abandonRequest();
+    m_exchange.abandon();
     m_pollRow = -1;
     m_candidates.clear();
 }
@@ -361,10 +253,8 @@ void PollCycle::serversReset()
 void PollCycle::dropUnlistedNtsSessions()
 {
     const QStringList names = m_servers.names();
-    if (m_nts && !names.contains(m_ntsName)) {
-        abandonRequest();
-        m_nts = nullptr;
-    }
+    if (m_exchange.isRunning() && !names.contains(m_exchange.server()))
+        m_exchange.abandon();
     m_ntsSessions.retainOnly(names);
 }
 

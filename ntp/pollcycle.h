@@ -2,6 +2,7 @@
 
 #include "ntp/agreement.h"
 #include "ntp/nts/ntssessions.h"
+#include "ntp/serverexchange.h"
 #include "platform/messagedialog.h"
 #include "platform/udpchannel.h"
 #include "servers/serverrecord.h"
@@ -21,16 +22,6 @@ namespace ostrelle {
 class Clock;
 class ClockStepper;
 class ServerListModel;
-
-// One finished poll step: the server answered (reading holds the full-precision evaluation) or
-// its step ended without an answer (reading holds only the problems that ended it).
-struct PollStep
-{
-    QString server;
-    UtcTime polledAt; // when the step began
-    bool answered = false;
-    ServerReading reading;
-};
 
 // A server of the current pass that may set the clock.
 struct SourceCandidate
@@ -72,11 +63,14 @@ public:
     // Ends the current step and starts the next one, or ends the pass.
     void pollNextServer();
     // The channel knows the polled server's address: the request is built and sent now.
-    void sendRequest();
+    void sendRequest() { m_exchange.sendRequest(); }
     // kernelTime: when the system took the datagram in (T4); without it, the time of this call.
-    void processDatagram(const QByteArray& datagram, ReceiveTime kernelTime = {});
+    void processDatagram(const QByteArray& datagram, ReceiveTime kernelTime = {})
+    {
+        m_exchange.processDatagram(datagram, kernelTime);
+    }
     // The channel could not make a socket: this request fails, polling goes on.
-    void onChannelError(const QString& description);
+    void onChannelError(const QString& description) { m_exchange.onChannelError(description); }
     // The next tick acts at once (after the operator changed the list or the options).
     void pollSoon() { m_countdown = 0; }
 
@@ -88,9 +82,9 @@ public:
 
     int pollRow() const { return m_pollRow; } // -1 before the first server of a pass
     int countdown() const { return m_countdown; }
-    bool awaitingReply() const { return m_awaitingReply; }
-    double requestSendTime() const { return m_requestSendTime; } // T1, NtpSeconds
-    const NtpTimestampBytes& requestNonce() const { return m_nonce; }
+    bool awaitingReply() const { return m_exchange.isRunning(); }
+    double requestSendTime() const { return m_exchange.requestSendTime(); } // T1, NtpSeconds
+    const NtpTimestampBytes& requestNonce() const { return m_exchange.requestNonce(); }
     const QList<SourceCandidate>& candidates() const { return m_candidates; }
     // The NTS sessions of the nts:// servers polled so far.
     NtsSessions& ntsSessions() { return m_ntsSessions; }
@@ -108,14 +102,9 @@ signals:
 private:
     void endOfPass();
     void markAgreementProblems(const QList<SourceCandidate>& candidates, const AgreementResult& agreement);
-    void stepFinished(bool ok, const QString& reason, bool cancelled);
-    void finishStep(bool answered, const ServerReading& reading = {});
-    void timeOut(int row, ServerProblems why);
-    void abandonRequest();
-    // An nts:// server's step: its key exchange first when it needs one; false for a plain server.
-    bool startNtsStep(const QString& name);
-    void ntsKeyExchangeFinished(NtsSession* session, bool ok, const QString& reason);
-    void connectToNtsServer();
+    void clockStepFinished(bool ok, const QString& reason, bool cancelled);
+    void stepFinished(const PollStep& step);
+    void recordStep(int row, const PollStep& step);
     // Sessions live as long as their name is in the list; this step's may end with it.
     void dropUnlistedNtsSessions();
     void serversRemoved(int first, int last);
@@ -132,18 +121,11 @@ private:
 
     int m_pollRow = -1;
     int m_countdown = 0;
-    UtcTime m_stepStartedAt;
-    double m_requestSendTime = 0.0;
-    NtpTimestampBytes m_nonce{};
-    // From the poll step until the reply, the time-out or the operator's removal of the row.
-    bool m_awaitingReply = false;
-    // The request of this step has left; only from then on can a datagram answer it.
-    bool m_requestSent = false;
     QList<SourceCandidate> m_candidates;
     NtsSessions m_ntsSessions;
-    NtsSession* m_nts = nullptr; // the session of this step's server; nullptr for a plain server
-    QString m_ntsName;
-    QString m_ntsRefusal; // the first reason a datagram of this step was refused
+    ServerExchange m_exchange;
+    // The tick is ending the step: it goes on to the next server itself.
+    bool m_tickTimingOut = false;
 
     std::unique_ptr<ClockStepper> m_directStepper;
     ClockStepper* m_stepper = nullptr;

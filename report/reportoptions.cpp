@@ -1,5 +1,7 @@
 #include "report/reportoptions.h"
 
+#include "servers/servername.h"
+
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <cmath>
@@ -57,39 +59,6 @@ CommandLine usageError(const QString& message)
 }
 
 } // namespace
-
-std::optional<ServerAddress> SplitServerAddress(const QString& server)
-{
-    QString host = server;
-    QString port;
-    if (server.startsWith(QLatin1Char('['))) {
-        const qsizetype close = server.indexOf(QLatin1Char(']'));
-        if (close < 0)
-            return std::nullopt;
-        host = server.mid(1, close - 1);
-        const QString rest = server.mid(close + 1);
-        if (!rest.isEmpty()) {
-            if (!rest.startsWith(QLatin1Char(':')))
-                return std::nullopt;
-            port = rest.mid(1);
-        }
-    } else if (server.count(QLatin1Char(':')) == 1) {
-        // More than one colon is an IPv6 address without a port.
-        host = server.section(QLatin1Char(':'), 0, 0);
-        port = server.section(QLatin1Char(':'), 1);
-    }
-    if (host.isEmpty())
-        return std::nullopt;
-    ServerAddress address{host};
-    if (port.isNull())
-        return address;
-    bool ok = false;
-    const uint number = port.toUInt(&ok);
-    if (!ok || number == 0 || number > 65535)
-        return std::nullopt;
-    address.port = static_cast<quint16>(number);
-    return address;
-}
 
 CommandLine ParseCommandLine(const QStringList& arguments)
 {
@@ -177,8 +146,10 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     for (const QString& server : parser.positionalArguments()) {
         if (server.trimmed().isEmpty())
             return usageError(QStringLiteral("empty server name"));
-        if (!SplitServerAddress(server.trimmed()))
-            return usageError(QStringLiteral("'%1' is not a host, host:port or [address]:port").arg(server));
+        if (CheckServerName(server.trimmed()) != ServerNameCheck::Usable)
+            return usageError(
+                QStringLiteral("'%1' is not a host, host:port, [address]:port or nts://host[:port]")
+                    .arg(server));
         options.servers.append(server.trimmed());
     }
     return result;

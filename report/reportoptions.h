@@ -35,17 +35,6 @@ struct CommandLine
     QString text;          // the help or version text, or the one-line error, each ending in '\n'
 };
 
-// A server of the report: a host name or address, and the UDP port to ask.
-struct ServerAddress
-{
-    QString host;
-    quint16 port = 123;
-};
-
-// "host", "host:port", "[IPv6]:port" or a bare IPv6 address; no value when the port is not a
-// number from 1 to 65535 or the host is empty. Lets a report reach a server on another port.
-std::optional<ServerAddress> SplitServerAddress(const QString& server);
-
 // Reads arguments (the program name first). Only when one of the report's options, --help or
 // --version appears is the command line read strictly; otherwise it is left to the window and
 // Qt's own options, as it always was.

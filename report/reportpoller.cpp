@@ -1,7 +1,8 @@
 #include "report/reportpoller.h"
 
 #include "ntp/agreement.h"
-#include "ntp/ntpreply.h"
+#include "ntp/nts/ntssessions.h"
+#include "ntp/serverexchange.h"
 #include "ntp/unhealthyreason.h"
 #include "platform/clock.h"
 #include "platform/messagedialog.h"
@@ -41,83 +42,30 @@ public:
     }
 };
 
-// One server's request: its own socket and nonce, finished by an answer, a socket error or the
-// time-out, whichever comes first.
+// One server's poll: its own socket and exchange, ended by an answer, a failure or the time-out,
+// whichever comes first.
 class ServerProbe final : public QObject
 {
 public:
-    ServerProbe(ServerPoll& poll, const ServerAddress& address, const Settings& settings, Clock& clock,
+    ServerProbe(PollStep& step, const Settings& settings, Clock& clock, NtsSessions& ntsSessions,
                 std::chrono::milliseconds timeout, std::function<void()> finished, QObject* parent)
-        : QObject(parent), m_settings(settings), m_poll(poll), m_clock(clock),
-          m_channel(address.port, 0, this), m_finished(std::move(finished))
+        : QObject(parent), m_step(step), m_channel(123, 0, this),
+          m_exchange(m_channel, clock, ntsSessions, this), m_finished(std::move(finished))
     {
-        connect(&m_channel, &UdpChannel::ready, this, &ServerProbe::sendRequest);
-        connect(&m_channel, &UdpChannel::datagramArrived, this, &ServerProbe::processDatagram);
-        connect(&m_channel, &UdpChannel::errorOccurred, this, [this](const QString& description) {
-            m_poll.socketError = description;
-            finish(ServerPoll::Ending::SocketError);
+        connect(&m_exchange, &ServerExchange::finished, this, [this](const PollStep& step) {
+            m_step = step;
+            deleteLater();
+            m_finished();
         });
-        QTimer::singleShot(timeout, this, [this] { finish(ServerPoll::Ending::TimedOut); });
-        m_channel.setRemoteHost(address.host);
-        m_channel.connectToRemote();
+        QTimer::singleShot(timeout, &m_exchange, &ServerExchange::timeOut);
+        m_exchange.start(step.server, settings, timeout);
     }
 
 private:
-    void sendRequest()
-    {
-        if (m_requestSent || m_done)
-            return;
-        m_nonce = RandomRequestNonce();
-        const NtpPacketBytes request = BuildNtpRequest(m_nonce);
-        m_requestSent = true;
-        // The channel reads T1 just before the system call, so that neither the lookup nor building
-        // the request counts as network delay. A failed send is left to the time-out.
-        UtcTime sentAt;
-        m_channel.send(QByteArray(reinterpret_cast<const char*>(request.data()), qsizetype(request.size())),
-                       m_clock, sentAt);
-        m_requestSendTime = ToNtpSeconds(sentAt);
-    }
-
-    void processDatagram(const QByteArray& datagram, ReceiveTime kernelTime)
-    {
-        if (!m_requestSent || m_done)
-            return;
-        // The kernel's stamp keeps the reply's time true while 63 other sockets wait their turn.
-        const UtcTime arrived = kernelTime ? *kernelTime : m_clock.now();
-        const ParsedReply parsed = ParseNtpReply(datagram, m_nonce);
-        // Not the answer to this request: its real answer or its time-out may still come.
-        if (!parsed.accepted())
-            return;
-        m_poll.reading = EvaluateNtpReply(parsed.reply, m_requestSendTime, ToNtpSeconds(arrived), m_settings);
-        NtpWirePacket packet;
-        std::memcpy(&packet, datagram.constData(), sizeof packet);
-        m_poll.rootDelaySeconds = NtpShortSignedSeconds(packet.rootDelay);
-        m_poll.rootDispersionSeconds = NtpShortUnsignedSeconds(packet.rootDispersion);
-        m_poll.precisionSeconds = NtpPrecisionSeconds(packet.precision);
-        m_poll.arrivedAt = arrived;
-        finish(ServerPoll::Ending::Answered);
-    }
-
-    void finish(ServerPoll::Ending ending)
-    {
-        if (m_done)
-            return;
-        m_done = true;
-        m_poll.ending = ending;
-        m_channel.close();
-        deleteLater();
-        m_finished();
-    }
-
-    const Settings m_settings;
-    ServerPoll& m_poll;
-    Clock& m_clock;
+    PollStep& m_step;
     NativeUdpChannel m_channel;
+    ServerExchange m_exchange;
     std::function<void()> m_finished;
-    NtpTimestampBytes m_nonce{};
-    double m_requestSendTime = 0.0;
-    bool m_requestSent = false;
-    bool m_done = false;
 };
 
 ReportTime reportTimeOf(UtcTime time)
@@ -156,30 +104,38 @@ UnhealthyReasons reasonsOf(const ServerReading& reading, const Settings& setting
     return reasons;
 }
 
-ReportRow rowOf(const ServerPoll& poll, const Settings& settings, std::chrono::milliseconds waited)
+// The row of a server that did not answer: why, in the words the window uses.
+ReportRow unansweredRow(const PollStep& step, std::chrono::milliseconds waited)
 {
     ReportRow row;
-    row.server = poll.server;
-    switch (poll.ending) {
-    case ServerPoll::Ending::TimedOut: {
+    row.server = step.server;
+    const ServerProblems why = step.reading.problems;
+    if (why.testFlag(ServerProblem::UnpollableName)) {
+        row.reasons = {QStringLiteral("Not a name that can be looked up")};
+    } else if (why.testFlag(ServerProblem::SocketError)) {
+        row.outcome = ReportOutcome::Refused;
+        row.refusal = QStringLiteral("Socket Error: ") + step.socketError;
+        row.reasons = {row.refusal};
+    } else if (why.testFlag(ServerProblem::NtsRefused) && step.nts) {
+        row.outcome = ReportOutcome::Refused;
+        row.refusal = step.nts->reason;
+        row.reasons = {row.refusal};
+    } else {
         UnhealthyReasons reasons;
         reasons.noReply = true;
         reasons.replyWait = std::chrono::ceil<std::chrono::seconds>(waited);
         row.reasons = UnhealthyReasonTexts(reasons);
-        return row;
     }
-    case ServerPoll::Ending::UnpollableName:
-        row.reasons = {QStringLiteral("Not a name that can be looked up")};
-        return row;
-    case ServerPoll::Ending::SocketError:
-        row.outcome = ReportOutcome::Refused;
-        row.refusal = QStringLiteral("Socket Error: ") + poll.socketError;
-        row.reasons = {row.refusal};
-        return row;
-    case ServerPoll::Ending::Answered:
-        break;
-    }
-    const ServerReading& r = poll.reading;
+    return row;
+}
+
+ReportRow rowOf(const PollStep& step, const Settings& settings, std::chrono::milliseconds waited)
+{
+    if (!step.answered)
+        return unansweredRow(step, waited);
+    ReportRow row;
+    row.server = step.server;
+    const ServerReading& r = step.reading;
     const bool kissed = r.problems.testFlag(ServerProblem::KissOfDeath);
     row.outcome = kissed ? ReportOutcome::Refused : ReportOutcome::Answered;
     row.refusal = kissed ? ReferenceIdText(r.referenceId) : QString();
@@ -193,8 +149,8 @@ ReportRow rowOf(const ServerPoll& poll, const Settings& settings, std::chrono::m
     }
     row.roundTrip = ReportSeconds(r.roundTripSeconds);
     row.offset = ReportSeconds(r.offsetSeconds);
-    row.rootDelay = ReportSeconds(poll.rootDelaySeconds);
-    row.rootDispersion = ReportSeconds(poll.rootDispersionSeconds);
+    row.rootDelay = ReportSeconds(r.rootDelaySeconds);
+    row.rootDispersion = ReportSeconds(r.rootDispersionSeconds);
     row.healthy = r.problems == ServerProblems();
     row.reasons = UnhealthyReasonTexts(reasonsOf(r, settings));
     return row;
@@ -202,21 +158,22 @@ ReportRow rowOf(const ServerPoll& poll, const Settings& settings, std::chrono::m
 
 } // namespace
 
-Report JudgeServerPolls(const QList<ServerPoll>& polls, const Settings& settings, UtcTime passEnd,
+Report JudgeServerPolls(const QList<PollStep>& polls, const Settings& settings, UtcTime passEnd,
                         std::chrono::milliseconds waited)
 {
     Report report;
     std::vector<AgreementCandidate> candidates;
+    const double passEndNtp = ToNtpSeconds(passEnd);
     for (qsizetype i = 0; i < polls.size(); ++i) {
-        const ServerPoll& poll = polls.at(i);
+        const PollStep& poll = polls.at(i);
         report.rows.append(rowOf(poll, settings, waited));
         const ServerReading& r = poll.reading;
-        if (poll.ending != ServerPoll::Ending::Answered || !r.usableAsSource)
+        if (!poll.answered || !r.usableAsSource)
             continue;
-        candidates.push_back(
-            {int(i), r.stratum, AgreementSeconds(r.offsetSeconds), AgreementSeconds(r.roundTripSeconds),
-             AgreementSeconds(poll.rootDelaySeconds), AgreementSeconds(poll.rootDispersionSeconds),
-             AgreementSeconds(poll.precisionSeconds), AgreementSeconds(passEnd - poll.arrivedAt)});
+        candidates.push_back({int(i), r.stratum, AgreementSeconds(r.offsetSeconds),
+                              AgreementSeconds(r.roundTripSeconds), AgreementSeconds(r.rootDelaySeconds),
+                              AgreementSeconds(r.rootDispersionSeconds), AgreementSeconds(r.precisionSeconds),
+                              AgreementSeconds(passEndNtp - r.receivedAt)});
     }
     if (candidates.empty())
         return report;
@@ -259,24 +216,26 @@ Report ReportPoller::collect(const ReportOptions& options)
         settings.referenceAgeLimitSeconds = int(std::chrono::seconds(*options.referenceAgeLimit).count());
     const QStringList servers = options.servers.isEmpty() ? stored.servers : options.servers;
 
-    QList<ServerPoll> polls(servers.size());
+    QList<PollStep> polls(servers.size());
     QEventLoop loop;
     QObject probes;
+    NtsSessions ntsSessions;
+    if (const QString trust = qEnvironmentVariable("OSTRELLE_TEST_NTS_TRUST_FILE"); !trust.isEmpty())
+        ntsSessions.setExtraTrustFile(trust);
     qsizetype next = 0;
     int inFlight = 0;
     std::function<void()> startMore = [&] {
         while (inFlight < MaxInFlight && next < servers.size()) {
             const qsizetype i = next++;
-            ServerPoll& poll = polls[i];
+            PollStep& poll = polls[i];
             poll.server = servers.at(i);
-            const std::optional<ServerAddress> address = SplitServerAddress(poll.server);
-            if (CheckServerName(poll.server) != ServerNameCheck::Usable || !address) {
-                poll.ending = ServerPoll::Ending::UnpollableName;
+            if (!ServerExchange::canPoll(poll.server)) {
+                poll = ServerExchange::unpollableStep(poll.server, m_clock.now());
                 continue;
             }
             ++inFlight;
             new ServerProbe(
-                poll, *address, settings, m_clock, options.timeout,
+                poll, settings, m_clock, ntsSessions, options.timeout,
                 [&] {
                     --inFlight;
                     // From the event loop: this runs inside the probe's own handler.

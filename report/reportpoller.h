@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ntp/serverexchange.h"
 #include "report/runreport.h"
 #include "servers/serverrecord.h"
 #include "servers/settingsstore.h"
@@ -14,26 +15,10 @@ namespace ostrelle {
 class Clock;
 class SettingsBackend;
 
-// How one server's poll in the report ended, before the servers are judged together.
-struct ServerPoll
-{
-    enum class Ending { TimedOut, Answered, SocketError, UnpollableName };
-
-    QString server; // as given on the command line or stored
-    Ending ending = Ending::TimedOut;
-    QString socketError;
-    ServerReading reading; // meaningful when Answered
-    // The reply's own error bounds (seconds), which the reading does not keep.
-    double rootDelaySeconds = 0.0;
-    double rootDispersionSeconds = 0.0;
-    double precisionSeconds = 0.0;
-    UtcTime arrivedAt; // when the answer arrived
-};
-
 // The report's rows and verdict from every server's poll: the window's flags as reasons, and the
 // agreement check over the answers that could set the clock, aged to passEnd. waited is the
 // time-out a silent server was given.
-Report JudgeServerPolls(const QList<ServerPoll>& polls, const Settings& settings, UtcTime passEnd,
+Report JudgeServerPolls(const QList<PollStep>& polls, const Settings& settings, UtcTime passEnd,
                         std::chrono::milliseconds waited);
 
 // The poller behind `ostrelle --report`: every server at once (at most MaxInFlight requests

@@ -116,7 +116,7 @@ std::shared_ptr<gnutls_certificate_credentials_st> trustCredentials(const QStrin
 
 } // namespace
 
-NtsKeClient::NtsKeClient(QObject* parent) : QObject(parent)
+NtsKeClient::NtsKeClient(HostResolver& resolver, QObject* parent) : QObject(parent), m_resolver(resolver)
 {
     m_deadline.setSingleShot(true);
     // Straight to the server: no proxy applies to NTS, and asking the system for one costs time.
@@ -167,7 +167,7 @@ void NtsKeClient::start(const QString& host, quint16 port, std::chrono::millisec
         failLater(failedText(code));
         return;
     }
-    const QByteArray hostName = host.toUtf8();
+    m_verifiedName = host.toUtf8();
     gnutls_datum_t alpn{reinterpret_cast<unsigned char*>(const_cast<char*>(Alpn)),
                         unsigned(std::strlen(Alpn))};
     code = gnutls_priority_set_direct(m_session, TlsPriority, nullptr);
@@ -175,8 +175,8 @@ void NtsKeClient::start(const QString& host, quint16 port, std::chrono::millisec
         code = gnutls_credentials_set(m_session, GNUTLS_CRD_CERTIFICATE, m_credentials.get());
     // Server name indication is for names only, never for an address.
     if (code >= 0 && QHostAddress(host).isNull())
-        code =
-            gnutls_server_name_set(m_session, GNUTLS_NAME_DNS, hostName.constData(), size_t(hostName.size()));
+        code = gnutls_server_name_set(m_session, GNUTLS_NAME_DNS, m_verifiedName.constData(),
+                                      size_t(m_verifiedName.size()));
     if (code >= 0)
         code = gnutls_alpn_set_protocols(m_session, &alpn, 1, GNUTLS_ALPN_MANDATORY);
     if (code < 0) {
@@ -187,7 +187,7 @@ void NtsKeClient::start(const QString& host, quint16 port, std::chrono::millisec
     // matched against the certificate's addresses, which the plain host name check does not do.
     const QHostAddress address(host);
     if (address.isNull()) {
-        gnutls_session_set_verify_cert(m_session, hostName.constData(), 0);
+        gnutls_session_set_verify_cert(m_session, m_verifiedName.constData(), 0);
     } else {
         m_verifiedAddress = address.protocol() == QAbstractSocket::IPv4Protocol
                                 ? QByteArray(4, '\0')
@@ -201,7 +201,24 @@ void NtsKeClient::start(const QString& host, quint16 port, std::chrono::millisec
     gnutls_transport_set_ptr(m_session, this);
     gnutls_transport_set_push_function(m_session, &NtsKeClient::pushToSocket);
     gnutls_transport_set_pull_function(m_session, &NtsKeClient::pullFromBuffer);
-    m_socket.connectToHost(host, port);
+    if (!address.isNull()) {
+        connectTo(address);
+        return;
+    }
+    const quint64 attempt = m_attempt;
+    m_resolver.lookUp(host, this, [this, attempt](const HostLookup& lookup) {
+        if (attempt != m_attempt || !m_session)
+            return;
+        if (lookup.addresses.isEmpty())
+            fail(QStringLiteral("NTS: key exchange failed: %1").arg(lookup.error));
+        else
+            connectTo(lookup.addresses.first());
+    });
+}
+
+void NtsKeClient::connectTo(const QHostAddress& address)
+{
+    m_socket.connectToHost(address, m_port);
 }
 
 void NtsKeClient::abort()
@@ -370,6 +387,7 @@ void NtsKeClient::succeed()
 
 void NtsKeClient::release()
 {
+    ++m_attempt;
     if (m_session) {
         gnutls_deinit(m_session);
         m_session = nullptr;

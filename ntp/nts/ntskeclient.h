@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/hostresolver.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
@@ -42,7 +44,8 @@ class NtsKeClient : public QObject
 {
     Q_OBJECT
 public:
-    explicit NtsKeClient(QObject* parent = nullptr);
+    // Names are looked up through resolver.
+    explicit NtsKeClient(HostResolver& resolver = SystemHostResolver(), QObject* parent = nullptr);
     ~NtsKeClient() override;
 
     // A PEM file of certificates trusted beside the system's store; for tests. A running exchange
@@ -70,17 +73,25 @@ private:
     void succeed();
     void release();
     void onSocketError(QAbstractSocket::SocketError error);
+    void connectTo(const QHostAddress& address);
+
+    HostResolver& m_resolver;
 
     QTcpSocket m_socket;
     QTimer m_deadline;
     QString m_host;
     quint16 m_port = 0;
     QString m_extraTrustFile;
-    QByteArray m_incoming;        // TLS records received and not yet read by GnuTLS
-    QByteArray m_records;         // key exchange records decrypted so far
-    QByteArray m_verifiedAddress; // the server's address as the certificate must name it
-    // GnuTLS keeps a pointer to it until the handshake checks the certificate.
+    QByteArray m_incoming; // TLS records received and not yet read by GnuTLS
+    QByteArray m_records;  // key exchange records decrypted so far
+    // The host name or address the certificate must name. GnuTLS keeps pointers to them, not
+    // copies, for the whole session: they must outlive it.
+    QByteArray m_verifiedName;
+    QByteArray m_verifiedAddress;
     gnutls_typed_vdata_st m_verifyData{};
+    // Bumped by every start() and release(): a lookup that comes back for an abandoned exchange
+    // is dropped.
+    quint64 m_attempt = 0;
     bool m_peerClosed = false;
     bool m_handshakeDone = false;
     NtsKeResult m_result;

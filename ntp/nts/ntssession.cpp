@@ -2,7 +2,6 @@
 
 #include "ntp/nts/aessiv.h"
 
-#include <QUrl>
 #include <algorithm>
 #include <gnutls/crypto.h>
 
@@ -20,18 +19,8 @@ QByteArray randomBytes(qsizetype size)
 
 } // namespace
 
-std::optional<NtsServerName> ParseNtsServerName(const QString& name)
-{
-    const QUrl url(name.trimmed(), QUrl::StrictMode);
-    if (!url.isValid() || url.scheme().compare(QLatin1String("nts"), Qt::CaseInsensitive) != 0 ||
-        url.host().isEmpty() || !url.userInfo().isEmpty() || !(url.path().isEmpty() || url.path() == "/") ||
-        url.hasQuery() || url.hasFragment() || url.port() == 0)
-        return std::nullopt;
-    return NtsServerName{url.host(), quint16(url.port(NtsKeDefaultPort))};
-}
-
-NtsSession::NtsSession(const NtsServerName& server, QObject* parent)
-    : QObject(parent), m_server(server), m_ntpAddress(server.host)
+NtsSession::NtsSession(const QString& host, quint16 keyExchangePort, QObject* parent)
+    : QObject(parent), m_host(host), m_keyExchangePort(keyExchangePort), m_ntpAddress(host)
 {
     connect(&m_client, &NtsKeClient::finished, this, [this](const NtsKeResult& result) {
         adoptKeyExchange(result);
@@ -48,7 +37,7 @@ bool NtsSession::needsKeyExchange() const
 
 void NtsSession::startKeyExchange(std::chrono::milliseconds timeout)
 {
-    m_client.start(m_server.host, m_server.port, timeout);
+    m_client.start(m_host, m_keyExchangePort, timeout);
 }
 
 void NtsSession::adoptKeyExchange(const NtsKeResult& result)

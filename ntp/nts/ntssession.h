@@ -16,19 +16,6 @@ namespace ostrelle {
 
 class AesSivCmac256;
 
-inline constexpr quint16 NtsKeDefaultPort = 4460;
-
-// A server name written "nts://host" or "nts://host:port" (the port of the key exchange).
-struct NtsServerName
-{
-    QString host;
-    quint16 port = NtsKeDefaultPort;
-};
-
-// The host and key exchange port of an NTS server name; nothing for any other name, which is
-// polled as plain NTP.
-std::optional<NtsServerName> ParseNtsServerName(const QString& name);
-
 // Everything NTS knows about one server between polls: the keys and cookies of its last key
 // exchange (in memory only), where its NTP service is, and the request awaiting its reply.
 // A poll step: when needsKeyExchange(), startKeyExchange() with what is left of the step's time
@@ -39,10 +26,10 @@ class NtsSession : public QObject
 {
     Q_OBJECT
 public:
-    explicit NtsSession(const NtsServerName& server, QObject* parent = nullptr);
+    // The server whose key exchange listens at host:keyExchangePort.
+    NtsSession(const QString& host, quint16 keyExchangePort, QObject* parent = nullptr);
     ~NtsSession() override;
 
-    const NtsServerName& server() const { return m_server; }
     // A PEM file of certificates trusted beside the system's store; for tests.
     void setExtraTrustFile(const QString& path) { m_client.setExtraTrustFile(path); }
 
@@ -74,7 +61,8 @@ signals:
     void keyExchangeFinished(bool ok, const QString& reason);
 
 private:
-    NtsServerName m_server;
+    QString m_host;
+    quint16 m_keyExchangePort = 0;
     NtsKeClient m_client;
     std::unique_ptr<AesSivCmac256> m_c2s;
     std::unique_ptr<AesSivCmac256> m_s2c;

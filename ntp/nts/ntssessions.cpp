@@ -1,5 +1,7 @@
 #include "ntp/nts/ntssessions.h"
 
+#include "servers/servername.h"
+
 #include <QSet>
 
 namespace ostrelle {
@@ -10,10 +12,10 @@ NtsSession* NtsSessions::sessionFor(const QString& name)
 {
     if (NtsSession* known = find(name))
         return known;
-    const std::optional<NtsServerName> server = ParseNtsServerName(name);
-    if (!server)
+    const std::optional<ServerAddress> server = ParseServerAddress(name);
+    if (!server || !server->isNts())
         return nullptr;
-    auto session = std::make_unique<NtsSession>(*server);
+    auto session = std::make_unique<NtsSession>(server->host, server->port ? server->port : DefaultNtsKePort);
     if (!m_extraTrustFile.isEmpty())
         session->setExtraTrustFile(m_extraTrustFile);
     NtsSession* made = session.get();

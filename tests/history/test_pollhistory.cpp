@@ -1,6 +1,8 @@
+#include "history/historystore.h"
 #include "history/pollhistory.h"
 #include "ntp/pollcycle.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace ostrelle;
@@ -13,12 +15,17 @@ const UtcTime PolledAt = UtcTime(seconds(1'800'000'000) + nanoseconds(123'456'78
 PollStep answer(int stratum, std::array<std::uint8_t, 4> referenceId, ServerProblems problems = {},
                 bool hasTimestamps = true)
 {
-    PollStep step{"ntp.example", PolledAt, true, {}};
+    PollStep step;
+    step.server = "ntp.example";
+    step.polledAt = PolledAt;
+    step.answered = true;
     step.reading.leap = problems.testFlag(ServerProblem::LeapAnnounced) ? 1 : 0;
     step.reading.stratum = stratum;
     step.reading.referenceId = referenceId;
     step.reading.offsetSeconds = -0.000123456789012;
     step.reading.roundTripSeconds = 0.0421234567;
+    step.reading.rootDelaySeconds = 0.0123443603515625;      // 809/65536 s, as the reply carries it
+    step.reading.rootDispersionSeconds = 0.0003509521484375; // 23/65536 s
     step.reading.hasTimestamps = hasTimestamps;
     step.reading.problems = problems;
     return step;
@@ -26,7 +33,11 @@ PollStep answer(int stratum, std::array<std::uint8_t, 4> referenceId, ServerProb
 
 PollStep noAnswer(ServerProblems why)
 {
-    return PollStep{"ntp.example", PolledAt, false, ServerReading{.problems = why}};
+    PollStep step;
+    step.server = "ntp.example";
+    step.polledAt = PolledAt;
+    step.reading.problems = why;
+    return step;
 }
 
 } // namespace
@@ -78,6 +89,24 @@ private slots:
         QVERIFY(sample.referenceId == step.reading.referenceId);
         QCOMPARE(sample.offset, keepsFigures ? step.reading.offsetSeconds : 0.0);
         QCOMPARE(sample.roundTrip, keepsFigures ? step.reading.roundTripSeconds : 0.0);
+        QCOMPARE(sample.rootDelay, keepsFigures ? step.reading.rootDelaySeconds : 0.0);
+        QCOMPARE(sample.rootDispersion, keepsFigures ? step.reading.rootDispersionSeconds : 0.0);
+    }
+
+    // The root figures an answer carried come back out of the database as they went in.
+    void shouldStoreTheRootFiguresAsReceived()
+    {
+        QTemporaryDir dir;
+        HistoryStore store(dir.filePath("history.sqlite"));
+        QVERIFY(store.open());
+        const PollStep step = answer(2, {192, 0, 2, 1});
+        QVERIFY(store.append({HistorySampleOf(step)}));
+        const QList<HistorySample> back =
+            store.samples(step.server, time_point_cast<HistoryTime::duration>(PolledAt - 1s),
+                          time_point_cast<HistoryTime::duration>(PolledAt + 1s));
+        QCOMPARE(back.size(), 1);
+        QCOMPARE(back.first().rootDelay, step.reading.rootDelaySeconds);
+        QCOMPARE(back.first().rootDispersion, step.reading.rootDispersionSeconds);
     }
 };
 

@@ -10,7 +10,8 @@ using namespace ostrelle;
 
 namespace {
 
-// "stratum offset halfwidth; ..." with the half-width carried as root dispersion alone.
+// "stratum offset halfwidth; ..." with the half-width carried as root dispersion beside the
+// least delay every root distance assumes.
 std::vector<AgreementCandidate> candidatesFrom(const QString& text)
 {
     std::vector<AgreementCandidate> candidates;
@@ -21,7 +22,7 @@ std::vector<AgreementCandidate> candidatesFrom(const QString& text)
         c.row = static_cast<int>(candidates.size());
         c.stratum = parts.at(0).toInt();
         c.offset = AgreementSeconds(parts.at(1).toDouble());
-        c.rootDispersion = AgreementSeconds(parts.at(2).toDouble());
+        c.rootDispersion = AgreementSeconds(parts.at(2).toDouble()) - MinDispersion / 2.0;
         candidates.push_back(c);
     }
     return candidates;
@@ -50,13 +51,18 @@ private slots:
         QTest::addColumn<double>("roundTrip");
         QTest::addColumn<double>("precision");
         QTest::addColumn<double>("age");
+        QTest::addColumn<double>("jitter");
         QTest::addColumn<double>("distance");
         // Resolution 1 ms in every row.
-        QTest::newRow("every part") << 0.25 << 0.125 << 0.0625 << 0x1p-20 << 100.0
-                                    << 0.125 + 0.125 + 0.03125 + 0.001 + 0x1p-20 + 0.0015;
-        QTest::newRow("reply 9.9 s after its request") << 0.0 << 0.0 << 9.9 << 0.0 << 0.0 << 4.951;
-        QTest::newRow("negative delays count as none") << -0.5 << 0.0 << -0.25 << 0.0 << 0.0 << 0.001;
-        QTest::newRow("not a number") << std::nan("") << 0.0 << 0.0 << 0.0 << 0.0 << double(INFINITY);
+        QTest::newRow("every part") << 0.25 << 0.125 << 0.0625 << 0x1p-20 << 100.0 << 0.002
+                                    << 0.125 + 0.125 + 0.03125 + 0.001 + 0x1p-20 + 0.0015 + 0.002;
+        QTest::newRow("reply 9.9 s after its request") << 0.0 << 0.0 << 9.9 << 0.0 << 0.0 << 0.0 << 4.951;
+        // A stratum-1 appliance on the LAN: no root delay or dispersion, a 0.2 ms round trip.
+        QTest::newRow("LAN path counts as 10 ms")
+            << 0.0 << 0.0 << 0.0002 << 0x1p-20 << 0.0 << 0.0 << 0.005 + 0.001 + 0x1p-20;
+        QTest::newRow("delays just above the floor") << 0.006 << 0.0 << 0.006 << 0.0 << 0.0 << 0.0 << 0.007;
+        QTest::newRow("negative parts count as none") << -0.5 << -1.0 << -0.25 << 0.0 << 0.0 << -0.1 << 0.006;
+        QTest::newRow("not a number") << std::nan("") << 0.0 << 0.0 << 0.0 << 0.0 << 0.0 << double(INFINITY);
     }
     void shouldSumTheErrorBounds()
     {
@@ -65,6 +71,7 @@ private slots:
         QFETCH(double, roundTrip);
         QFETCH(double, precision);
         QFETCH(double, age);
+        QFETCH(double, jitter);
         QFETCH(double, distance);
         AgreementCandidate c;
         c.rootDelay = AgreementSeconds(rootDelay);
@@ -72,6 +79,7 @@ private slots:
         c.roundTrip = AgreementSeconds(roundTrip);
         c.precision = AgreementSeconds(precision);
         c.age = AgreementSeconds(age);
+        c.jitter = AgreementSeconds(jitter);
         const double got = RootDistance(c, AgreementSeconds(0.001)).count();
         if (std::isinf(distance))
             QVERIFY(std::isinf(got));
@@ -140,7 +148,40 @@ private slots:
         QCOMPARE(result.counted, counted);
         QCOMPARE(result.why, why);
         for (std::size_t i = 0; i < input.size(); ++i)
-            QCOMPARE(result.candidates[i].rootDistance.count(), input[i].rootDispersion.count());
+            QVERIFY(std::abs(result.candidates[i].rootDistance.count() -
+                             (input[i].rootDispersion + MinDispersion / 2.0).count()) < 1e-15);
+    }
+
+    // Healthy servers a few milliseconds apart agree even when their replies carry no root delay
+    // or dispersion, as on a LAN; one tens of milliseconds off still stands out.
+    void shouldLetLanServersAFewMillisecondsApartAgree_data()
+    {
+        QTest::addColumn<QList<double>>("offsets");
+        QTest::addColumn<QString>("verdicts");
+        QTest::newRow("three 1.5 ms apart") << QList<double>{0.0, 0.0015, 0.003} << "TTT";
+        QTest::newRow("three 4 ms apart") << QList<double>{-0.004, 0.0, 0.004} << "TTT";
+        QTest::newRow("one 30 ms off") << QList<double>{0.0, 0.0015, 0.003, 0.030} << "TTTF";
+        QTest::newRow("one 15 ms off") << QList<double>{0.0, 0.0015, 0.003, -0.015} << "TTTF";
+    }
+    void shouldLetLanServersAFewMillisecondsApartAgree()
+    {
+        QFETCH(QList<double>, offsets);
+        QFETCH(QString, verdicts);
+        std::vector<AgreementCandidate> input;
+        for (double offset : offsets) {
+            AgreementCandidate c;
+            c.row = int(input.size());
+            c.stratum = 2;
+            c.offset = AgreementSeconds(offset);
+            c.roundTrip = AgreementSeconds(0.00015);
+            c.precision = AgreementSeconds(0x1p-24);
+            c.age = AgreementSeconds(0.5);
+            input.push_back(c);
+        }
+        const AgreementResult result = EvaluateAgreement(input, AgreementSeconds(1e-9));
+        QCOMPARE(verdictLetters(result), verdicts);
+        QVERIFY(result.chosen);
+        QCOMPARE(result.why, NoClockSource::None);
     }
 
     // Agreement does not depend on the order in which the servers answered (seeded shuffles).

@@ -1,13 +1,18 @@
 #include "ntp/ntpreply.h"
 #include "ntp/nts/ntssession.h"
 #include "ntp/pollcycle.h"
+#include "platform/fakes/memorysettingsbackend.h"
 #include "platform/fakes/scriptedmessagedialog.h"
 #include "platform/nativeudpchannel.h"
 #include "platform/systemclock.h"
+#include "report/reportpoller.h"
 #include "servers/serverlistmodel.h"
 #include "tests/support/localpeers.h"
 #include "tests/support/readonlyclock.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QTest>
@@ -51,7 +56,7 @@ private slots:
         QString why;
         QVERIFY2(chronyd.start("127.0.0.1", ntpPort, 7, &why), qPrintable(why));
 
-        NtsSession session({"127.0.0.1", chronyd.keyExchangePort()});
+        NtsSession session("127.0.0.1", chronyd.keyExchangePort());
         if (trusted)
             session.setExtraTrustFile(chronyd.certificatePath());
         QSignalSpy finished(&session, &NtsSession::keyExchangeFinished);
@@ -134,6 +139,61 @@ private slots:
             QCOMPARE(ServerCellText(row, ServerColumn::Status), QString("OK"));
             QVERIFY(model.data(name, Qt::ToolTipRole).toString().contains("CN=localhost"));
         }
+        QCOMPARE(clock.setAttempts, 0);
+    }
+
+    // The report polls an nts:// server given by name and port through the same exchange as the
+    // window: authenticated with the trusted certificate, refused with the reason without it.
+    void shouldReportAnNtsServerByName_data()
+    {
+        QTest::addColumn<bool>("trusted");
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("trusted") << true << "answered"
+                                 << "";
+        QTest::newRow("not trusted") << false << "refused"
+                                     << "NTS: certificate not trusted";
+    }
+
+    void shouldReportAnNtsServerByName()
+    {
+        QFETCH(bool, trusted);
+        QFETCH(QString, outcome);
+        QFETCH(QString, reason);
+        if (!LocalChronyd::canServeNts())
+            QSKIP("chronyd or certtool is not installed");
+        LocalChronyd chronyd;
+        chronyd.serveNts();
+        QString why;
+        QVERIFY2(chronyd.start("127.0.0.1", FreeLoopbackPort(), 7, &why), qPrintable(why));
+        // localhost is a name the machine's hosts file gives, and one the certificate holds.
+        const QString server = QString("nts://localhost:%1").arg(chronyd.keyExchangePort());
+        if (trusted)
+            qputenv("OSTRELLE_TEST_NTS_TRUST_FILE", QFile::encodeName(chronyd.certificatePath()));
+        else
+            qunsetenv("OSTRELLE_TEST_NTS_TRUST_FILE");
+
+        ReadOnlyClock clock;
+        MemorySettingsBackend store;
+        ReportPoller poller(clock, store);
+        QString out;
+        QString err;
+        QTextStream outStream(&out);
+        QTextStream errStream(&err);
+        const int status = RunCommandLine(
+            ParseCommandLine({"ostrelle", "--report", "--format", "json", "--timeout", "8", server}), poller,
+            outStream, errStream);
+        qunsetenv("OSTRELLE_TEST_NTS_TRUST_FILE");
+        const QJsonObject row =
+            QJsonDocument::fromJson(out.toUtf8()).object().value("servers").toArray().first().toObject();
+        QCOMPARE(row.value("server").toString(), server);
+        QCOMPARE(row.value("outcome").toString(), outcome);
+        QCOMPARE(row.value("healthy").toBool(), reason.isEmpty());
+        QCOMPARE(status, reason.isEmpty() ? 0 : 2);
+        if (reason.isEmpty())
+            QVERIFY2(std::abs(row.value("offset").toDouble()) < 0.5, qPrintable(out));
+        else
+            QVERIFY2(out.contains(reason), qPrintable(out));
         QCOMPARE(clock.setAttempts, 0);
     }
 };

@@ -1,5 +1,6 @@
 #include "ntp/nts/ntskeclient.h"
 #include "ntp/nts/ntskerecords.h"
+#include "platform/fakes/fakehostresolver.h"
 #include "tests/ntp/ntsketestserver.h"
 #include "tests/support/localpeers.h"
 
@@ -148,6 +149,60 @@ private slots:
         QCOMPARE(result.ntpServer, server);
         QCOMPARE(int(result.ntpPort), port);
         QVERIFY(result.certificate.subject.contains("CN=localhost"));
+    }
+
+    // A server given by name is reached at the address its name resolves to, and its certificate
+    // must name that very name; GnuTLS reads the name at the end of the handshake, long after
+    // start() has returned, so a name that did not outlive start() is caught here.
+    void shouldVerifyTheNameItWasGiven_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("name in the certificate") << "time.example"
+                                                 << "";
+        QTest::newRow("same name, other case") << "TIME.example"
+                                               << "";
+        QTest::newRow("name not in the certificate") << "other.example"
+                                                     << "NTS: certificate not for this host";
+        QTest::newRow("name nobody knows") << "nowhere.example"
+                                           << "NTS: key exchange failed: Host nowhere";
+    }
+
+    void shouldVerifyTheNameItWasGiven()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, reason);
+        if (!CanMakeCertificates())
+            QSKIP("certtool is not installed");
+        QTemporaryDir dir;
+        QString log;
+        QVERIFY2(MakeSelfSignedCertificate(dir.path(), false, log), qPrintable(log));
+        NtsKeTestServer tlsServer;
+        const bool known = !host.startsWith("nowhere");
+        if (known)
+            QVERIFY(
+                tlsServer.start(dir.path(), {Accepted + End, "ntske/1", "NORMAL:-VERS-ALL:+VERS-TLS1.3"}));
+        FakeHostResolver resolver;
+        resolver.add("time.example", {QHostAddress(QHostAddress::LocalHost)});
+        resolver.add("other.example", {QHostAddress(QHostAddress::LocalHost)});
+
+        NtsKeClient client(resolver);
+        client.setExtraTrustFile(dir.filePath("cert.pem"));
+        QSignalSpy finished(&client, &NtsKeClient::finished);
+        client.start(host, known ? tlsServer.port() : 9, 5s);
+        // Memory that start() freed is handed out again and overwritten before the handshake ends.
+        QList<QByteArray> scribbles;
+        for (int i = 0; i < 64; ++i)
+            scribbles.append(QByteArray(host.size(), '#'));
+        QVERIFY(finished.wait(6000));
+        const auto result = finished.first().first().value<NtsKeResult>();
+        QCOMPARE(resolver.lookups(), 1);
+        if (reason.isEmpty()) {
+            QVERIFY2(result.ok, qPrintable(result.reason));
+            QCOMPARE(result.ntpServer, host); // NTP goes to the same name when the server names none
+        } else {
+            QVERIFY2(!result.ok && result.reason.startsWith(reason), qPrintable(result.reason));
+        }
     }
 
     // A missing trust file is the operator's to fix; it is named, not taken for an untrusted server.

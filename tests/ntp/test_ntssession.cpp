@@ -47,36 +47,6 @@ class TestNtsSession : public QObject
 {
     Q_OBJECT
 private slots:
-    void shouldParseServerNames_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("nts");
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<int>("port");
-        QTest::newRow("default port") << "nts://time.example.net" << true << "time.example.net" << 4460;
-        QTest::newRow("port") << "nts://time.example.net:1234" << true << "time.example.net" << 1234;
-        QTest::newRow("IPv6") << "nts://[::1]:4461" << true << "::1" << 4461;
-        QTest::newRow("plain name") << "time.example.net" << false << "" << 0;
-        QTest::newRow("other scheme") << "ntp://time.example.net" << false << "" << 0;
-        QTest::newRow("port zero") << "nts://h:0" << false << "" << 0;
-        QTest::newRow("bad port") << "nts://h:99999" << false << "" << 0;
-        QTest::newRow("path") << "nts://h/x" << false << "" << 0;
-    }
-
-    void shouldParseServerNames()
-    {
-        QFETCH(QString, name);
-        QFETCH(bool, nts);
-        QFETCH(QString, host);
-        QFETCH(int, port);
-        const std::optional<NtsServerName> parsed = ParseNtsServerName(name);
-        QCOMPARE(parsed.has_value(), nts);
-        if (parsed) {
-            QCOMPARE(parsed->host, host);
-            QCOMPARE(int(parsed->port), port);
-        }
-    }
-
     // The server can read what we send: header untouched, a fresh unique identifier, the oldest
     // cookie, and enough placeholders to bring our store back to eight.
     void shouldSendARequestTheServerCanVerify_data()
@@ -91,7 +61,7 @@ private slots:
     {
         QFETCH(int, held);
         QFETCH(int, placeholders);
-        NtsSession session({"127.0.0.1", 4460});
+        NtsSession session("127.0.0.1", 4460);
         QVERIFY(session.needsKeyExchange());
         QVERIFY(session.authenticatedRequest(clientHeader()).isEmpty());
         session.adoptKeyExchange(keyExchange(held));
@@ -131,7 +101,7 @@ private slots:
     {
         QFETCH(int, change);
         QFETCH(QString, reason);
-        NtsSession session({"127.0.0.1", 4460});
+        NtsSession session("127.0.0.1", 4460);
         session.adoptKeyExchange(keyExchange(4));
         const NtsRequestSeen seen =
             ReadNtsRequest(session.authenticatedRequest(clientHeader()), AesSivCmac256(C2sKey));
@@ -188,7 +158,7 @@ private slots:
         QFETCH(bool, nak);
         QFETCH(bool, ownRequest);
         QFETCH(bool, needsKeyExchange);
-        NtsSession session({"127.0.0.1", 4460});
+        NtsSession session("127.0.0.1", 4460);
         session.adoptKeyExchange(keyExchange(held));
         QByteArray uniqueId =
             ReadNtsRequest(session.authenticatedRequest(clientHeader()), AesSivCmac256(C2sKey)).uniqueId;

@@ -154,6 +154,8 @@ private slots:
         QTest::newRow("three servers")
             << QStringList{"ntp1.example", "192.0.2.7", "2001:db8::123"} << 60 << 60;
         QTest::newRow("a single server, blanks kept") << QStringList{" ntp1.example "} << 60 << 60;
+        QTest::newRow("servers on other ports")
+            << QStringList{"127.0.0.1:12300", "[::1]:4123", "ntp1.example:1"} << 60 << 60;
         QTest::newRow("ninety seconds") << QStringList{"ntp1.example"} << 90 << 90;
     }
 
@@ -169,7 +171,11 @@ private slots:
 
         for (int row = 1; row <= servers.size(); ++row) {
             QCOMPARE(rig.status(row), "Polling");
-            QCOMPARE(rig.channel.sent.last().host, servers.at(row - 1));
+            // The row keeps the name as stored; the request goes to its host and port.
+            const std::optional<ServerAddress> address = ParseServerAddress(servers.at(row - 1));
+            QVERIFY(address);
+            QCOMPARE(rig.channel.sent.last().host, address->host);
+            QCOMPARE(rig.channel.sent.last().port, address->port);
             rig.clock.advanceMs(180);
             rig.answer(at(0.125));
         }

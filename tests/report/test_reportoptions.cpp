@@ -13,8 +13,6 @@ class ReportOptionsTest : public QObject
 private slots:
     void shouldChooseTheActionFromTheArguments_data();
     void shouldChooseTheActionFromTheArguments();
-    void shouldSplitHostAndPort_data();
-    void shouldSplitHostAndPort();
     void shouldReadTheReportOptions();
     void shouldFallBackToDefaults();
     void shouldPrintHelpAndVersionWithoutPolling();
@@ -47,37 +45,8 @@ void ReportOptionsTest::shouldChooseTheActionFromTheArguments_data()
     QTest::newRow("port out of range") << QStringList{"--report", "127.0.0.1:65536"} << Action::UsageError;
     QTest::newRow("port not a number") << QStringList{"--report", "a.example:ntp"} << Action::UsageError;
     QTest::newRow("bracket left open") << QStringList{"--report", "[::1:123"} << Action::UsageError;
-}
-
-void ReportOptionsTest::shouldSplitHostAndPort_data()
-{
-    QTest::addColumn<QString>("server");
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<int>("port");
-
-    QTest::newRow("name") << "a.example"
-                          << "a.example" << 123;
-    QTest::newRow("name and port") << "a.example:12300"
-                                   << "a.example" << 12300;
-    QTest::newRow("IPv4 and port") << "127.0.0.2:1"
-                                   << "127.0.0.2" << 1;
-    QTest::newRow("bare IPv6") << "::1"
-                               << "::1" << 123;
-    QTest::newRow("bracketed IPv6") << "[fe80::1%eth0]"
-                                    << "fe80::1%eth0" << 123;
-    QTest::newRow("bracketed IPv6 and port") << "[::1]:65535"
-                                             << "::1" << 65535;
-}
-
-void ReportOptionsTest::shouldSplitHostAndPort()
-{
-    QFETCH(QString, server);
-    QFETCH(QString, host);
-    QFETCH(int, port);
-    const std::optional<ServerAddress> address = SplitServerAddress(server);
-    QVERIFY(address);
-    QCOMPARE(address->host, host);
-    QCOMPARE(int(address->port), port);
+    QTest::newRow("NTS server") << QStringList{"--report", "nts://time.example:4461"} << Action::Report;
+    QTest::newRow("other scheme") << QStringList{"--report", "ntp://time.example"} << Action::UsageError;
 }
 
 void ReportOptionsTest::shouldChooseTheActionFromTheArguments()

@@ -21,7 +21,9 @@ using namespace ostrelle;
 namespace {
 
 // Loopback servers, one per letter: h healthy, s silent, k kiss-o'-death RATE, z zero receive
-// timestamp, f five seconds ahead of the others, 3 a healthy stratum 3.
+// timestamp, f five seconds ahead of the others, 3 a healthy stratum 3; a, b and c healthy
+// stratum 2 servers 1.5 ms, 3 ms and 30 ms ahead, their replies without root delay or dispersion
+// as from an appliance on the LAN.
 class Servers
 {
 public:
@@ -41,6 +43,11 @@ public:
             if (kind == u'3') {
                 r->fields.stratum = 3;
                 r->fields.referenceId = {192, 0, 2, 1};
+            }
+            if (kind == u'a' || kind == u'b' || kind == u'c') {
+                r->fields.stratum = 2;
+                r->fields.referenceId = {192, 0, 2, 1};
+                r->fields.offset = kind == u'a' ? 0.0015 : kind == u'b' ? 0.003 : 0.030;
             }
             if (kind == u'z') {
                 // The reply is built when the request arrives, then its receive time is blanked.
@@ -140,6 +147,9 @@ void ReportPollerTest::shouldJudgeEachServerAsTheWindowDoes_data()
         << "hz" << QStringList{} << 1 << QStringList{good, "answered red not judged"};
     QTest::newRow("one of three ahead")
         << "hfh" << QStringList{} << 1 << QStringList{good, "answered red falseticker", good};
+    QTest::newRow("LAN servers 1.5 ms apart") << "hab" << QStringList{} << 0 << QStringList{good, good, good};
+    QTest::newRow("LAN server 30 ms off")
+        << "habc" << QStringList{} << 1 << QStringList{good, good, good, "answered red falseticker"};
     QTest::newRow("two that disagree")
         << "hf" << QStringList{} << 2
         << QStringList{"answered healthy not judged", "answered healthy not judged"};

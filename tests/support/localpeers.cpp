@@ -73,7 +73,8 @@ bool MakeSelfSignedCertificate(const QString& folder, bool expired, QString& log
     const QByteArray dates = expired ? "activation_date = \"2020-01-01 00:00:00 UTC\"\n"
                                        "expiration_date = \"2020-01-02 00:00:00 UTC\"\n"
                                      : "expiration_days = 1\n";
-    const QByteArray templ = "cn = \"localhost\"\ndns_name = \"localhost\"\nip_address = \"127.0.0.1\"\n"
+    const QByteArray templ = "cn = \"localhost\"\ndns_name = \"localhost\"\ndns_name = "
+                             "\"time.example\"\nip_address = \"127.0.0.1\"\n"
                              "ca\ncert_signing_key\nsigning_key\ntls_www_server\n" +
                              dates;
     const QDir dir(folder);

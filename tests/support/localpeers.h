@@ -50,8 +50,9 @@ private:
 // A port nobody holds on 127.0.0.1 at this moment, for TCP and UDP alike; 0 if none was found.
 quint16 FreeLoopbackPort();
 
-// Writes key.pem and cert.pem into folder: a self-signed certificate for 127.0.0.1 and
-// localhost, valid from now for a day, or one that expired in 2020. False with log telling why.
+// Writes key.pem and cert.pem into folder: a self-signed certificate for 127.0.0.1, localhost
+// and time.example (a name only a test's resolver knows), valid from now for a day, or one that expired in
+// 2020. False with log telling why.
 [[nodiscard]] bool MakeSelfSignedCertificate(const QString& folder, bool expired, QString& log);
 // Whether certtool, which makes them, is installed.
 bool CanMakeCertificates();
