@@ -113,7 +113,8 @@ void NativeUdpChannel::openSocket(quint64 request, const QHostAddress& address)
 
     int error = 0;
     NativeUdpSocket socket = NativeUdpSocket::bound(family, m_preferredLocalPort, error);
-    // The preferred port needs privilege and may be held by an NTP daemon; any port will do.
+    // The preferred port needs privilege on Linux and may be held by an NTP service (W32Time on
+    // Windows); any port will do.
     if (!socket.isValid() && m_preferredLocalPort != 0)
         socket = NativeUdpSocket::bound(family, 0, error);
     if (!socket.isValid()) {
