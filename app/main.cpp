@@ -4,7 +4,9 @@
 #include "platform/nativeudpchannel.h"
 #include "platform/qsettingsbackend.h"
 #include "platform/readingclock.h"
+#include "platform/startingconsole.h"
 #include "platform/systemclock.h"
+#include "platform/timeservice.h"
 #include "platform/widgetmessagedialog.h"
 #include "report/reportpoller.h"
 
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -51,9 +54,14 @@ int main(int argc, char* argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
+    // The elevated copy that a clock stepper started does that one step and nothing else.
+    if (const std::optional<int> status = ostrelle::RunClockStepRequest(arguments))
+        return *status;
     const ostrelle::CommandLine line = ostrelle::ParseCommandLine(arguments);
-    if (line.action != ostrelle::CommandLine::Action::StartWindow)
+    if (line.action != ostrelle::CommandLine::Action::StartWindow) {
+        ostrelle::UseStartingConsole();
         return runWithoutWindow(argc, argv, line);
+    }
 
     if (!hasDisplay()) {
         std::fputs("ostrelle: no graphical display found (DISPLAY and WAYLAND_DISPLAY are not set); "
@@ -63,7 +71,8 @@ int main(int argc, char* argv[])
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrelle"));
-    // Places the history in the data folder's Brevikon/Ostrelle; the INI file does not depend on it.
+    // Places the history in the local data folder's Brevikon/Ostrelle; the settings' place does not
+    // depend on it.
     QApplication::setOrganizationName(QStringLiteral("Brevikon"));
 
     ostrelle::SystemClock clock;
@@ -71,6 +80,7 @@ int main(int argc, char* argv[])
     ostrelle::NativeUdpChannel channel;
     ostrelle::WidgetMessageDialog messages;
     const std::unique_ptr<ostrelle::ClockStepper> stepper = ostrelle::CreateClockStepper(clock);
+    const std::unique_ptr<ostrelle::TimeService> timeService = ostrelle::CreateTimeService();
     // Before the window, so that it outlives the history windows that read from it.
     ostrelle::HistoryRecorder history;
     ostrelle::MainWindow window(clock, store, channel, messages);
@@ -81,6 +91,7 @@ int main(int argc, char* argv[])
         window.monitor().cycle().ntsSessions().setExtraTrustFile(trust);
     messages.setParentWidget(&window);
     window.setHistoryRecorder(history);
+    window.setTimeService(*timeService);
     window.show();
     return app.exec();
 }

@@ -7,6 +7,7 @@
 #include "dialogs/kit/controls.h"
 #include "dialogs/kit/twipslayout.h"
 #include "dialogs/optionsdialog.h"
+#include "platform/timeservice.h"
 
 #include <QGroupBox>
 #include <QHeaderView>
@@ -174,7 +175,12 @@ void MainWindow::showLabels()
     const PollCycle& cycle = m_monitor.cycle();
     m_lastPollLabel->setText(cycle.lastPollText());
     m_synchronisedToLabel->setText(cycle.synchronisedToText());
-    m_synchronisedToLabel->setToolTip(cycle.synchronisedToToolTip());
+    QString toolTip = cycle.synchronisedToToolTip();
+    // Only while this program steps the clock does another service's undoing matter.
+    if (const QString note = m_monitor.settings().adjustClock ? timeServiceNote() : QString();
+        !note.isEmpty())
+        toolTip = toolTip.isEmpty() ? note : toolTip + QLatin1Char('\n') + note;
+    m_synchronisedToLabel->setToolTip(toolTip);
     m_lastAdjustmentLabel->setText(cycle.lastAdjustmentText());
 }
 
@@ -246,10 +252,26 @@ void MainWindow::openOptionsDialog()
     if (!m_optionsDialog) {
         m_optionsDialog = new OptionsDialog(this);
         m_optionsDialog->setSettings(m_monitor.settings());
-        connect(m_optionsDialog, &QDialog::accepted, this,
-                [this] { m_monitor.applySettings(m_optionsDialog->settings()); });
+        connect(m_optionsDialog, &QDialog::accepted, this, [this] {
+            m_monitor.applySettings(m_optionsDialog->settings());
+            // Clock adjustment switched on or off changes what the tooltip says.
+            showLabels();
+        });
     }
+    // The service may have been started or stopped since the dialog was last open.
+    m_optionsDialog->setClockAdjustmentNote(timeServiceNote());
     openDialog(m_optionsDialog);
+}
+
+void MainWindow::setTimeService(const TimeService& service)
+{
+    m_timeService = &service;
+    showLabels();
+}
+
+QString MainWindow::timeServiceNote() const
+{
+    return m_timeService ? TimeServiceNote(m_timeService->state()) : QString();
 }
 
 void MainWindow::openAboutDialog()

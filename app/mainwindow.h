@@ -20,6 +20,7 @@ class AddServerDialog;
 class HistoryExport;
 class HistoryRecorder;
 class OptionsDialog;
+class TimeService;
 
 // The main window: the server list, the "Synchronisation" frame and the five buttons. It shows
 // what the Monitor holds, drives its tick and hands the operator's actions and dialogs to it.
@@ -50,6 +51,10 @@ public:
     void exportAllHistory();
     HistoryExport* historyExport() const { return m_historyExport; }
 
+    // Another service that keeps the clock (Windows Time): while it may undo a step, clock
+    // adjustment in Options and the "Synchronised to:" tooltip say so. None until one is given.
+    void setTimeService(const TimeService& service);
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -63,6 +68,7 @@ private:
     void openDialog(QWidget* dialog);
     void showServerMenu(const QPoint& position);
     void historyExported(const QString& fileName, const QString& error);
+    QString timeServiceNote() const;
 
     MessageDialog& m_messages;
     Monitor m_monitor;
@@ -89,6 +95,8 @@ private:
     HistoryExport* m_historyExport = nullptr;
     QHash<QString, QPointer<ServerHistoryWindow>> m_historyWindows;
     SaveFileChooser m_chooseFile;
+
+    const TimeService* m_timeService = nullptr;
 };
 
 } // namespace ostrelle

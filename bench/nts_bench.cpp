@@ -81,7 +81,7 @@ int main(int argc, char* argv[])
 
     std::printf("NTS against a local chronyd (%s)\n\n", qPrintable(LoadText()));
     if (!LocalChronyd::canServeNts()) {
-        std::printf("chronyd or certtool is not installed: no figures\n");
+        std::printf("chronyd is not installed: no figures\n");
         return 0;
     }
     LocalChronyd chronyd;

@@ -150,4 +150,9 @@ Settings OptionsDialog::settings() const
     return chosen;
 }
 
+void OptionsDialog::setClockAdjustmentNote(const QString& note)
+{
+    m_adjustClockCheck->setToolTip(note);
+}
+
 } // namespace ostrelle

@@ -23,6 +23,9 @@ public:
 
     void setSettings(const Settings& settings);
     Settings settings() const;
+    // Why a step may not last (another service that keeps the clock), as clock adjustment's
+    // tooltip; empty for none.
+    void setClockAdjustmentNote(const QString& note);
 
 private:
     struct SliderRow

@@ -96,7 +96,9 @@ HistoryStore::~HistoryStore()
 
 QString HistoryStore::defaultPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+    // The machine's own data, never a roaming profile's: %LOCALAPPDATA% on Windows, the same
+    // folder as AppDataLocation elsewhere.
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
            QStringLiteral("/history.sqlite");
 }
 

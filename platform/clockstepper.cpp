@@ -1,9 +1,14 @@
 #include "platform/clockstepper.h"
 
 #include "platform/directclockstepper.h"
+
+#include <QCoreApplication>
+
+#if defined(_WIN32)
+#include "platform/elevatedclockstepper.h"
+#elif defined(__linux__)
 #include "platform/timedatedclock.h"
 
-#ifdef __linux__
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -33,7 +38,9 @@ void ClockStepper::finish(bool ok, const QString& reason, bool cancelled)
 
 bool MaySetClockDirectly()
 {
-#ifdef __linux__
+#if defined(_WIN32)
+    return ProcessHoldsTimePrivilege();
+#elif defined(__linux__)
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
     if (::syscall(SYS_capget, &header, data) != 0)
@@ -48,7 +55,24 @@ std::unique_ptr<ClockStepper> CreateClockStepper(Clock& clock)
 {
     if (MaySetClockDirectly())
         return std::make_unique<DirectClockStepper>(clock);
+#if defined(_WIN32)
+    return std::make_unique<ElevatedClockStepper>(
+        ElevatedClockStepper::RunasLauncher(QCoreApplication::applicationFilePath()));
+#elif defined(__linux__)
     return std::make_unique<TimedatedClockStepper>(QDBusConnection::systemBus());
+#else
+    return std::make_unique<DirectClockStepper>(clock);
+#endif
+}
+
+std::optional<int> RunClockStepRequest(const QStringList& arguments)
+{
+#if defined(_WIN32)
+    return ElevatedClockStepper::RunStepRequest(arguments);
+#else
+    Q_UNUSED(arguments);
+    return std::nullopt;
+#endif
 }
 
 } // namespace ostrelle

@@ -2,8 +2,10 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <chrono>
 #include <memory>
+#include <optional>
 
 namespace ostrelle {
 
@@ -44,12 +46,18 @@ private:
     bool m_declined = false;
 };
 
-// True when this process may set the clock itself: CAP_SYS_TIME in its effective set (effective
-// user 0 where capabilities cannot be read). Always true off Linux.
+// True when this process may set the clock itself: on Linux CAP_SYS_TIME in its effective set
+// (effective user 0 where capabilities cannot be read), on Windows the time privilege in its token
+// (an elevated administrator). Always true elsewhere.
 bool MaySetClockDirectly();
 
 // The stepper for this process: setting the clock directly where it may, otherwise asking
-// systemd-timedated on the system bus.
+// systemd-timedated on the system bus (Linux) or an elevated copy of this program, started through
+// Windows's consent prompt (Windows).
 std::unique_ptr<ClockStepper> CreateClockStepper(Clock& clock);
+
+// For main(), before anything else: when the command line is that of the elevated copy a stepper
+// started, does its work and returns the exit status; otherwise (always, off Windows) nothing.
+std::optional<int> RunClockStepRequest(const QStringList& arguments);
 
 } // namespace ostrelle

@@ -18,8 +18,16 @@ QString settingsKey(const QString& section, const QString& key)
 
 } // namespace
 
-QSettingsBackend::QSettingsBackend(const QString& directory)
-    : m_directory(directory.isEmpty() ? defaultDirectory() : directory)
+#ifdef _WIN32
+QSettingsBackend::QSettingsBackend() : QSettingsBackend(QString(), Format::Registry) {}
+#else
+QSettingsBackend::QSettingsBackend() : QSettingsBackend(QString(), Format::Ini) {}
+#endif
+
+QSettingsBackend::QSettingsBackend(const QString& directory, Format format)
+    : m_format(format), m_directory(!directory.isEmpty()    ? directory
+                                    : format == Format::Ini ? defaultDirectory()
+                                                            : defaultRegistryKey())
 {
 }
 
@@ -31,16 +39,27 @@ QString QSettingsBackend::defaultDirectory()
            QStringLiteral("/Brevikon");
 }
 
+QString QSettingsBackend::defaultRegistryKey()
+{
+    return QStringLiteral("HKEY_CURRENT_USER\\Software\\Brevikon");
+}
+
 QString QSettingsBackend::filePath(const QString& application) const
 {
+    if (m_format == Format::Registry)
+        return m_directory + QLatin1Char('\\') + application;
     return m_directory + QLatin1Char('/') + application + QStringLiteral(".ini");
 }
 
 QSettings& QSettingsBackend::settingsFor(const QString& application)
 {
     Application& app = m_applications[application];
-    if (!app.settings)
-        app.settings = std::make_unique<QSettings>(filePath(application), QSettings::IniFormat);
+    if (!app.settings) {
+        // QSettings's native format is the registry on Windows, given a path that starts with HKEY_.
+        app.settings = std::make_unique<QSettings>(filePath(application), m_format == Format::Registry
+                                                                              ? QSettings::NativeFormat
+                                                                              : QSettings::IniFormat);
+    }
     return *app.settings;
 }
 
@@ -107,7 +126,8 @@ bool QSettingsBackend::commitApplication(const QString& application, Application
         return false;
     };
 
-    if (!QDir().mkpath(m_directory))
+    // Registry keys are made as they are written.
+    if (m_format == Format::Ini && !QDir().mkpath(m_directory))
         return fail(QStringLiteral("the folder cannot be created"));
 
     // A file that could not even be read has left its object with a lasting error.
@@ -117,9 +137,11 @@ bool QSettingsBackend::commitApplication(const QString& application, Application
     for (auto it = app.staged.constBegin(); it != app.staged.constEnd(); ++it)
         settings.setValue(it.key(), *it);
     settings.sync();
-    if (settings.status() == QSettings::AccessError)
-        return fail(QFileInfo(filePath(application)).isDir() ? QStringLiteral("a folder is in the way")
-                                                             : QStringLiteral("access denied"));
+    if (settings.status() == QSettings::AccessError) {
+        const bool folderInTheWay = m_format == Format::Ini && QFileInfo(filePath(application)).isDir();
+        return fail(folderInTheWay ? QStringLiteral("a folder is in the way")
+                                   : QStringLiteral("access denied"));
+    }
     app.staged.clear();
     return true;
 }

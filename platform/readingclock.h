@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/clock.h"
+#include "platform/systemclock.h"
 
 namespace ostrelle {
 
@@ -9,8 +10,12 @@ namespace ostrelle {
 class ReadingClock final : public Clock
 {
 public:
-    std::chrono::system_clock::time_point now() const override { return std::chrono::system_clock::now(); }
+    std::chrono::system_clock::time_point now() const override { return m_clock.now(); }
+    std::chrono::nanoseconds resolution() const override { return m_clock.resolution(); }
     [[nodiscard]] bool setUtc(std::chrono::system_clock::time_point) override { return false; }
+
+private:
+    SystemClock m_clock;
 };
 
 } // namespace ostrelle

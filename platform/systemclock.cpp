@@ -1,7 +1,7 @@
 #include "platform/systemclock.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "platform/winsupport.h"
 #else
 #include <ctime>
 #endif
@@ -10,27 +10,39 @@ namespace ostrelle {
 
 using namespace std::chrono;
 
+#ifdef _WIN32
+
 system_clock::time_point SystemClock::now() const
 {
-    return system_clock::now();
+    FILETIME time;
+    ::GetSystemTimePreciseAsFileTime(&time);
+    return FromFileTime(time);
 }
 
-#ifdef _WIN32
+nanoseconds SystemClock::resolution() const
+{
+    // FILETIME's unit.
+    return nanoseconds(100);
+}
 
 bool SystemClock::setUtc(system_clock::time_point time)
 {
-    // FILETIME counts 100 ns units from 1601-01-01.
-    constexpr seconds from1601To1970{11644473600};
-    const auto units =
-        duration_cast<duration<long long, std::ratio<1, 10000000>>>(time.time_since_epoch() + from1601To1970);
-    ULARGE_INTEGER value;
-    value.QuadPart = static_cast<ULONGLONG>(units.count());
-    const FILETIME file{value.LowPart, value.HighPart};
+    const FILETIME file = ToFileTime(time);
     ::SYSTEMTIME parts;
     return ::FileTimeToSystemTime(&file, &parts) && ::SetSystemTime(&parts) != 0;
 }
 
 #else
+
+system_clock::time_point SystemClock::now() const
+{
+    return system_clock::now();
+}
+
+nanoseconds SystemClock::resolution() const
+{
+    return nanoseconds(1);
+}
 
 bool SystemClock::setUtc(system_clock::time_point time)
 {

@@ -8,8 +8,10 @@ namespace ostrelle {
 class SystemClock final : public Clock
 {
 public:
-    // CLOCK_REALTIME to the nanosecond (the platform's resolution elsewhere).
+    // CLOCK_REALTIME to the nanosecond on Linux; GetSystemTimePreciseAsFileTime, to 100 ns, on
+    // Windows.
     std::chrono::system_clock::time_point now() const override;
+    std::chrono::nanoseconds resolution() const override;
     [[nodiscard]] bool setUtc(std::chrono::system_clock::time_point time) override;
 };
 

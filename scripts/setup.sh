@@ -16,8 +16,6 @@ if [ "${OSTRELLE_WITH_TEST_TOOLS:-0}" = 1 ]; then
     ostrelle_packages+=(chrony ntpsec-ntpdate clang libclang-rt-14-dev clang-format)
     # What scripts/check-package checks the package with, and the metrics parser of the report tests.
     ostrelle_packages+=(lintian desktop-file-utils appstream python3-prometheus-client)
-    # certtool makes the NTS end-to-end test's certificate.
-    ostrelle_packages+=(gnutls-bin)
 fi
 
 ostrelle_install_missing() {

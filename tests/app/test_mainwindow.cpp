@@ -1,5 +1,8 @@
+#include "dialogs/optionsdialog.h"
+#include "platform/fakes/faketimeservice.h"
 #include "tests/support/windowrig.h"
 
+#include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QScrollBar>
@@ -161,6 +164,44 @@ private slots:
         QCOMPARE(grid->horizontalScrollBar()->maximum(), 0);
         QVERIFY(grid->horizontalHeader()->length() <= grid->viewport()->width());
         QCOMPARE(h.window.size(), fixed);
+    }
+
+    // While another service may undo a step, Options says so at clock adjustment, and, with
+    // adjustment on, so does the "Synchronised to:" tooltip; each asks the service afresh.
+    void shouldSayWhenAnotherServiceMayUndoTheStep_data()
+    {
+        QTest::addColumn<bool>("adjusting");
+        QTest::addColumn<bool>("serviceRunning");
+        QTest::newRow("adjusting, service running") << true << true;
+        QTest::newRow("adjusting, service stopped") << true << false;
+        QTest::newRow("not adjusting, service running") << false << true;
+    }
+    void shouldSayWhenAnotherServiceMayUndoTheStep()
+    {
+        QFETCH(bool, adjusting);
+        QFETCH(bool, serviceRunning);
+        const QString note =
+            "Windows Time (W32Time) is running and synchronises the clock (type NTP); it may "
+            "undo a change made here.";
+        WindowRig h({adjusting ? "SysTimeAdj= 1" : "SysTimeAdj= 0"});
+        FakeTimeService service;
+        service.current = TimeServiceState{QStringLiteral("Windows Time (W32Time)"), serviceRunning,
+                                           QStringLiteral("NTP"), true};
+        h.window.setTimeService(service);
+        const auto* synchronisedTo = control<QLabel>(&h.window, "LabelSync");
+        QCOMPARE(synchronisedTo->toolTip(), adjusting && serviceRunning ? note : QString());
+
+        click(&h.window, "CommandOptions");
+        auto* options = h.window.findChild<OptionsDialog*>();
+        QCOMPARE(control<QCheckBox>(options, "CheckAdj")->toolTip(), serviceRunning ? note : QString());
+        // Switching adjustment over in Options changes the tooltip at once.
+        control<QCheckBox>(options, "CheckAdj")->setChecked(!adjusting);
+        click(options, "Command1");
+        QCOMPARE(synchronisedTo->toolTip(), !adjusting && serviceRunning ? note : QString());
+
+        service.current.running = !serviceRunning;
+        click(&h.window, "CommandOptions");
+        QCOMPARE(control<QCheckBox>(options, "CheckAdj")->toolTip(), serviceRunning ? QString() : note);
     }
 };
 

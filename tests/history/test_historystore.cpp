@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <optional>
 
 using namespace ostrelle;
 using namespace std::chrono_literals;
@@ -257,6 +258,34 @@ private slots:
         QCOMPARE(stored.size(), 2);
         QCOMPARE(recorder.samples(QStringLiteral("server 3"), now, HistoryTime::max()).size(), 11);
         QVERIFY(faults.isEmpty());
+    }
+
+    // Where the README says: the user's local data folder, never a roaming profile on Windows.
+    void shouldKeepTheDatabaseInTheUsersLocalDataFolder()
+    {
+#ifdef Q_OS_WIN
+        const QString data = qEnvironmentVariable("LOCALAPPDATA");
+#else
+        const std::optional<QByteArray> saved = qEnvironmentVariableIsSet("XDG_DATA_HOME")
+                                                    ? std::optional(qgetenv("XDG_DATA_HOME"))
+                                                    : std::nullopt;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir->path()));
+        const QString data = m_dir->path();
+#endif
+        QCoreApplication::setOrganizationName(QStringLiteral("Brevikon"));
+        QCoreApplication::setApplicationName(QStringLiteral("Ostrelle"));
+        const QString path = HistoryStore::defaultPath();
+        QCoreApplication::setOrganizationName(QString());
+        QCoreApplication::setApplicationName(QString());
+#ifndef Q_OS_WIN
+        if (saved)
+            qputenv("XDG_DATA_HOME", *saved);
+        else
+            qunsetenv("XDG_DATA_HOME");
+#endif
+        QVERIFY(!data.isEmpty());
+        QCOMPARE(QDir::toNativeSeparators(path),
+                 QDir::toNativeSeparators(data + QStringLiteral("/Brevikon/Ostrelle/history.sqlite")));
     }
 
 private:

@@ -3,19 +3,81 @@
 #include <QDir>
 #include <QFile>
 #include <cstring>
-#include <gnutls/gnutls.h>
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
+
+#include <gnutls/gnutls.h>
 
 namespace ostrelle {
 
 namespace {
 
 constexpr int WaitMs = 5000;
+
+#ifdef Q_OS_WIN
+using Socket = SOCKET;
+using SocketLength = int;
+
+bool winsockStarted()
+{
+    static const bool started = [] {
+        WSADATA data;
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started;
+}
+
+int waitForConnection(Socket listener)
+{
+    WSAPOLLFD waiting{listener, POLLIN, 0};
+    return ::WSAPoll(&waiting, 1, WaitMs);
+}
+
+void setReceiveTimeout(Socket socket)
+{
+    const DWORD timeout = WaitMs;
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+}
+
+void closeSocket(Socket socket)
+{
+    ::closesocket(socket);
+}
+#else
+using Socket = int;
+using SocketLength = socklen_t;
+
+bool winsockStarted()
+{
+    return true;
+}
+
+int waitForConnection(Socket listener)
+{
+    pollfd waiting{listener, POLLIN, 0};
+    return ::poll(&waiting, 1, WaitMs);
+}
+
+void setReceiveTimeout(Socket socket)
+{
+    const timeval timeout{WaitMs / 1000, 0};
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+}
+
+void closeSocket(Socket socket)
+{
+    ::close(socket);
+}
+#endif
 
 QByteArray exportKey(gnutls_session_t session, char direction)
 {
@@ -36,14 +98,17 @@ NtsKeTestServer::~NtsKeTestServer()
 
 bool NtsKeTestServer::start(const QString& folder, const Script& script)
 {
-    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (!winsockStarted())
+        return false;
+    const Socket listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    m_listener = static_cast<qintptr>(listener);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        ::listen(m_listener, 1) != 0 ||
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+    SocketLength size = sizeof address;
+    if (m_listener == -1 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::listen(listener, 1) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
         return false;
     m_port = ntohs(address.sin_port);
     const QDir dir(folder);
@@ -54,14 +119,13 @@ bool NtsKeTestServer::start(const QString& folder, const Script& script)
 
 void NtsKeTestServer::serve(const QByteArray& keyFile, const QByteArray& certFile, const Script& script)
 {
-    pollfd waiting{m_listener, POLLIN, 0};
-    if (::poll(&waiting, 1, WaitMs) != 1)
+    const Socket listener = static_cast<Socket>(m_listener);
+    if (waitForConnection(listener) != 1)
         return;
-    const int connection = ::accept(m_listener, nullptr, nullptr);
-    if (connection < 0)
+    const Socket connection = ::accept(listener, nullptr, nullptr);
+    if (static_cast<qintptr>(connection) == -1)
         return;
-    const timeval timeout{WaitMs / 1000, 0};
-    ::setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    setReceiveTimeout(connection);
 
     gnutls_certificate_credentials_t credentials = nullptr;
     gnutls_session_t session = nullptr;
@@ -74,7 +138,8 @@ void NtsKeTestServer::serve(const QByteArray& keyFile, const QByteArray& certFil
         gnutls_credentials_set(session, GNUTLS_CRD_CERTIFICATE, credentials) >= 0 &&
         gnutls_priority_set_direct(session, script.priority.constData(), nullptr) >= 0 &&
         (script.alpn.isEmpty() || gnutls_alpn_set_protocols(session, &alpn, 1, 0) >= 0)) {
-        gnutls_transport_set_int(session, connection);
+        // A Winsock handle is a small number too; GnuTLS passes it back to send() and recv().
+        gnutls_transport_set_int(session, static_cast<int>(connection));
         int code;
         do {
             code = gnutls_handshake(session);
@@ -94,15 +159,15 @@ void NtsKeTestServer::serve(const QByteArray& keyFile, const QByteArray& certFil
     }
     gnutls_deinit(session);
     gnutls_certificate_free_credentials(credentials);
-    ::close(connection);
+    closeSocket(connection);
 }
 
 void NtsKeTestServer::join()
 {
     if (m_thread.joinable())
         m_thread.join();
-    if (m_listener >= 0)
-        ::close(m_listener);
+    if (m_listener != -1)
+        closeSocket(static_cast<Socket>(m_listener));
     m_listener = -1;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 #include <thread>
 
 namespace ostrelle {
@@ -38,7 +39,7 @@ private:
     void serve(const QByteArray& keyFile, const QByteArray& certFile, const Script& script);
     void join();
 
-    int m_listener = -1;
+    qintptr m_listener = -1; // a descriptor, or a Winsock handle
     quint16 m_port = 0;
     std::thread m_thread;
     QByteArray m_request;

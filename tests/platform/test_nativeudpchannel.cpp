@@ -1,10 +1,10 @@
 #include "platform/nativeudpchannel.h"
 #include "tests/support/ntpresponder.h"
+#include "tests/support/testsystem.h"
 
 #include <QHostInfo>
 #include <QSignalSpy>
 #include <QTest>
-#include <cerrno>
 #include <chrono>
 
 using namespace ostrelle;
@@ -82,6 +82,8 @@ private slots:
         QVERIFY2(responder.isListening(), qPrintable(responder.errorString()));
         Client client(responder.port());
         QVERIFY(client.connectTo(responder.address().toString()));
+        if (!client.channel.stampsArrivals())
+            QSKIP("this system does not stamp datagrams with their arrival (Wine; Windows before 10 2004)");
 
         const auto sentAt = std::chrono::system_clock::now();
         QVERIFY(client.channel.send(Request));
@@ -123,8 +125,9 @@ private slots:
         QCOMPARE(client.arrived.at(0).at(0), replied.at(0).at(0));
     }
 
-    // After an ICMP "port unreachable", readyRead comes with no datagram; a socket that is not read
-    // then stays deaf to every later reply.
+    // After an ICMP "port unreachable", readyRead comes with no datagram (Linux), or the next read
+    // fails with a reset (Windows); a socket that is not read on then stays deaf to every later
+    // reply.
     void shouldStayListeningAfterPortUnreachable()
     {
         const quint16 port = unusedPort(QHostAddress(QHostAddress::LocalHost));
@@ -132,7 +135,7 @@ private slots:
         QVERIFY(client.connectTo(QStringLiteral("127.0.0.1")));
         const quint16 localPort = client.channel.localPort();
         QVERIFY(client.channel.send(Request));
-        QTRY_COMPARE_WITH_TIMEOUT(client.channel.lastIgnoredError(), ECONNREFUSED, WaitMs);
+        QVERIFY(WaitForPortUnreachable(client.channel, WaitMs));
 
         NtpResponder responder(QHostAddress(QHostAddress::LocalHost), port);
         QVERIFY2(responder.isListening(), qPrintable(responder.errorString()));

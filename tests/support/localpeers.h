@@ -23,7 +23,7 @@ public:
     LocalChronyd& operator=(const LocalChronyd&) = delete;
 
     static QString executable(); // empty when chronyd is not installed
-    // Whether chronyd and certtool are installed, as serveNts() needs.
+    // Whether chronyd is installed, as serveNts() needs.
     static bool canServeNts();
 
     // Before start(): also serve NTS, the key exchange on a free loopback port, with a self-signed
@@ -52,10 +52,8 @@ quint16 FreeLoopbackPort();
 
 // Writes key.pem and cert.pem into folder: a self-signed certificate for 127.0.0.1, localhost
 // and time.example (a name only a test's resolver knows), valid from now for a day, or one that expired in
-// 2020. False with log telling why.
+// 2020, made with GnuTLS itself so that it can be made on every system. False with log telling why.
 [[nodiscard]] bool MakeSelfSignedCertificate(const QString& folder, bool expired, QString& log);
-// Whether certtool, which makes them, is installed.
-bool CanMakeCertificates();
 
 // Sends one client request to an IPv4 address and port and waits (at most timeoutMs) for the
 // answer that echoes it: its leap indicator and stratum, or nothing.

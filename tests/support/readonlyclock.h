@@ -10,6 +10,7 @@ class ReadOnlyClock final : public Clock
 {
 public:
     std::chrono::system_clock::time_point now() const override { return m_system.now(); }
+    std::chrono::nanoseconds resolution() const override { return m_system.resolution(); }
     [[nodiscard]] bool setUtc(std::chrono::system_clock::time_point) override
     {
         ++setAttempts;
