@@ -11,10 +11,13 @@ set(CMAKE_CXX_COMPILER ${OSTRELLE_MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${OSTRELLE_MINGW_TRIPLET}-windres)
 
 # The cache's prefix (Qt, GnuTLS, SQLite for Windows). Given as -DOSTRELLE_WINDOWS_PREFIX, else from
-# the environment, else the default place scripts/windows-toolchain builds into.
+# the environment, else the first CMAKE_PREFIX_PATH, else the default place
+# scripts/windows-toolchain builds into.
 if(NOT OSTRELLE_WINDOWS_PREFIX)
     if(DEFINED ENV{OSTRELLE_WINDOWS_PREFIX})
         set(OSTRELLE_WINDOWS_PREFIX "$ENV{OSTRELLE_WINDOWS_PREFIX}")
+    elseif(CMAKE_PREFIX_PATH)
+        list(GET CMAKE_PREFIX_PATH 0 OSTRELLE_WINDOWS_PREFIX)
     elseif(DEFINED ENV{OSTRELLE_WINDOWS_TOOLCHAIN})
         set(OSTRELLE_WINDOWS_PREFIX "$ENV{OSTRELLE_WINDOWS_TOOLCHAIN}/prefix")
     elseif(DEFINED ENV{XDG_CACHE_HOME})
@@ -27,7 +30,10 @@ set(OSTRELLE_WINDOWS_PREFIX "${OSTRELLE_WINDOWS_PREFIX}" CACHE PATH "Prefix hold
 # try_compile() projects read this file again without the cache; hand the prefix on to them.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES OSTRELLE_WINDOWS_PREFIX)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${OSTRELLE_MINGW_TRIPLET} "${OSTRELLE_WINDOWS_PREFIX}")
+# Prefixes given in CMAKE_PREFIX_PATH are roots too: under ONLY they would otherwise be searched
+# re-rooted below /usr/x86_64-w64-mingw32, where they do not exist.
+set(CMAKE_FIND_ROOT_PATH /usr/${OSTRELLE_MINGW_TRIPLET} "${OSTRELLE_WINDOWS_PREFIX}" ${CMAKE_PREFIX_PATH})
+list(REMOVE_DUPLICATES CMAKE_FIND_ROOT_PATH)
 # Build tools (moc, rcc, uic, windres) run on Linux; libraries, headers and CMake packages must be the
 # Windows ones, or a Linux libgnutls or Qt6Config from /usr would be taken. Qt's own config adds
 # QT_HOST_PATH to the root path by itself when it looks for its host tools.
