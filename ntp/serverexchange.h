@@ -47,7 +47,7 @@ public:
     ServerExchange(UdpChannel& channel, Clock& clock, NtsSessions& ntsSessions, QObject* parent = nullptr);
     ~ServerExchange() override;
 
-    // Whether name is one the exchange can poll; a step for any other is UnpollableStep().
+    // Whether name is one the exchange can poll; a step for any other is unpollableStep().
     static bool canPoll(const QString& name);
     // The step of a name that is never looked up.
     static PollStep unpollableStep(const QString& name, UtcTime at);

@@ -79,6 +79,8 @@ private:
         const std::chrono::milliseconds left(m_options.timeout.count() - m_deadline.elapsed());
         m_exchange.start(m_step.server, m_settings, left);
         ++m_requests;
+        // However long the time-out, a server that keeps losing requests is asked a bounded number
+        // of times.
         if (m_requests < MaxReportSamples * 2 &&
             m_deadline.elapsed() + m_options.sampleSpacing.count() < m_options.timeout.count())
             m_nextSample.start(m_options.sampleSpacing);
