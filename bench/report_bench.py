@@ -5,7 +5,11 @@ beside `ntpdate -q` over the same servers in the same run.
 One child process answers on port 123 of 127.15.x.y (ntpdate only ever asks port 123, so this
 needs root, and no NTP daemon may hold 127.15.x.y:123). Usage, from the top of the work tree:
 
-    sudo bench/report_bench.py [--program build/app/ostrelle] [--counts 100,1000]
+    sudo bench/report_bench.py [--program build/app/ostrelle] [--counts 100,1000] [--samples 1]
+The Windows build runs through the emulator its build made, which starts it under Wine without the
+right to set the clock:
+    sudo bench/report_bench.py --program build-windows/app/ostrelle.exe \
+        --launcher build-windows/wine-emulator.sh
 """
 import argparse
 import mmap
@@ -70,6 +74,8 @@ def main():
     parser.add_argument("--program", default="build/app/ostrelle")
     parser.add_argument("--counts", default="100,1000")
     parser.add_argument("--timeout", default="2", help="the report's --timeout, seconds")
+    parser.add_argument("--samples", default="1", help="the report's --samples; 1 is one pass of the window")
+    parser.add_argument("--launcher", default="", help="a command that runs the program, e.g. Wine's")
     arguments = parser.parse_args()
     counts = [int(c) for c in arguments.counts.split(",")]
     ntpdate = shutil.which("ntpdate") or shutil.which("ntpdate", path="/usr/sbin")
@@ -95,7 +101,10 @@ def main():
         print(f"{'servers':>7} {'program':<18} {'wall s':>8} {'peak KiB':>9} {'status':>6} {'requests':>8}  reported")
         for count in counts:
             servers = addresses(count)
-            report = [arguments.program, "--report", "--format", "csv", "--timeout", arguments.timeout] + servers
+            report = [arguments.program, "--report", "--format", "csv", "--timeout", arguments.timeout,
+                      "--samples", arguments.samples] + servers
+            if arguments.launcher:
+                report.insert(0, arguments.launcher)
             before = replies()
             wall, peak, status, out = measure(report, environment)
             rows = f"{out.count(',answered,')} answered"

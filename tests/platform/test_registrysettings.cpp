@@ -197,10 +197,8 @@ private slots:
         QCOMPARE(program.state(), (QStringList{"0", "900", "600", "15", "a, b"}));
         // Saved back as the texts the INI file would hold.
         QVERIFY(program.save());
-        QCOMPARE(key.raw(QStringLiteral("NtpPoll")),
-                 (std::pair<DWORD, QString>{REG_SZ, QStringLiteral(" 900")}));
-        QCOMPARE(key.raw(QStringLiteral("NtpServer0001")),
-                 (std::pair<DWORD, QString>{REG_SZ, QStringLiteral("a, b")}));
+        QCOMPARE(key.text(QStringLiteral("NtpPoll")), QStringLiteral(" 900"));
+        QCOMPARE(key.text(QStringLiteral("NtpServer0001")), QStringLiteral("a, b"));
     }
 
     // Beyond both 16-bit limits, as the INI file holds them.
