@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "history/historyrecorder.h"
 #include "platform/clockstepper.h"
+#include "platform/hostresolver.h"
 #include "platform/nativeudpchannel.h"
 #include "platform/qsettingsbackend.h"
 #include "platform/readingclock.h"
@@ -85,6 +86,7 @@ int main(int argc, char* argv[])
     ostrelle::HistoryRecorder history;
     ostrelle::MainWindow window(clock, store, channel, messages);
     window.monitor().cycle().setClockStepper(*stepper);
+    window.monitor().cycle().setHostResolver(ostrelle::SystemHostResolver());
     // For tests only: a PEM file of certificates that NTS servers may also show, so that a local
     // server with a self-signed certificate can be tried without touching the system's trust store.
     if (const QString trust = qEnvironmentVariable("OSTRELLE_TEST_NTS_TRUST_FILE"); !trust.isEmpty())

@@ -61,11 +61,11 @@ bool writeLine(QIODevice& device, const QStringList& fields)
 
 bool WriteHistoryCsvHeader(QIODevice& device)
 {
-    return writeLine(device,
-                     {QStringLiteral("time_utc"), QStringLiteral("server"), QStringLiteral("outcome"),
-                      QStringLiteral("detail"), QStringLiteral("stratum"), QStringLiteral("leap"),
-                      QStringLiteral("reference"), QStringLiteral("offset_s"), QStringLiteral("round_trip_s"),
-                      QStringLiteral("root_delay_s"), QStringLiteral("root_dispersion_s")});
+    return writeLine(device, {QStringLiteral("time_utc"), QStringLiteral("server"), QStringLiteral("outcome"),
+                              QStringLiteral("detail"), QStringLiteral("stratum"), QStringLiteral("leap"),
+                              QStringLiteral("reference"), QStringLiteral("offset_s"),
+                              QStringLiteral("round_trip_s"), QStringLiteral("root_delay_s"),
+                              QStringLiteral("root_dispersion_s"), QStringLiteral("address")});
 }
 
 bool WriteHistoryCsvRow(QIODevice& device, const HistorySample& s)
@@ -78,6 +78,7 @@ bool WriteHistoryCsvRow(QIODevice& device, const HistorySample& s)
     } else {
         fields << QString() << QString() << QString() << QString() << QString() << QString() << QString();
     }
+    fields << s.address;
     return writeLine(device, fields);
 }
 

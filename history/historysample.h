@@ -23,6 +23,7 @@ struct HistorySample
 {
     HistoryTime time{};
     QString server;
+    QString address; // the address a name was polled at (one of a pool's); empty for an address literal
     HistoryOutcome outcome = HistoryOutcome::Answered;
     QString detail;
     int stratum = 0;

@@ -62,8 +62,15 @@ const char* const PlotColumns =
 const char* const SampleColumns =
     "s.time_ns, s.outcome, s.detail, s.stratum, s.reference, s.offset, s.round_trip, "
     "s.leap, s.root_delay, s.root_dispersion";
+const char* const AddressColumn = ", s.address";
 
-HistorySample sampleFrom(const QSqlQuery& query, const QString& server, bool allColumns)
+QString columnsOf(bool all, bool withAddress)
+{
+    return QLatin1String(all ? SampleColumns : PlotColumns) +
+           QLatin1String(all && withAddress ? AddressColumn : "");
+}
+
+HistorySample sampleFrom(const QSqlQuery& query, const QString& server, bool allColumns, bool withAddress)
 {
     HistorySample s;
     s.time = HistoryTime(std::chrono::nanoseconds(query.value(0).toLongLong()));
@@ -78,6 +85,8 @@ HistorySample sampleFrom(const QSqlQuery& query, const QString& server, bool all
         s.leap = query.value(7).toInt();
         s.rootDelay = query.value(8).toDouble();
         s.rootDispersion = query.value(9).toDouble();
+        if (withAddress)
+            s.address = query.value(10).toString();
     }
     return s;
 }
@@ -113,6 +122,7 @@ void HistoryStore::close()
     m_serverIds.clear();
     m_counts.reset();
     m_open = false;
+    m_addressColumn = false;
     if (!m_connection.isEmpty()) {
         QSqlDatabase::database(m_connection, false).close();
         QSqlDatabase::removeDatabase(m_connection);
@@ -240,12 +250,37 @@ bool HistoryStore::setUpSchema()
             }
         }
     }
+    if (!hasAddressColumn() && !addAddressColumn())
+        return false;
     m_insert = std::make_unique<QSqlQuery>(db);
     if (!m_insert->prepare(
             QStringLiteral("INSERT INTO sample (server_id, time_ns, outcome, detail, stratum, leap, "
-                           "reference, offset, round_trip, root_delay, root_dispersion) "
-                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
+                           "reference, offset, round_trip, root_delay, root_dispersion, address) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
         return fail(m_insert->lastError(), QStringLiteral("open"));
+    return true;
+}
+
+bool HistoryStore::hasAddressColumn() const
+{
+    if (m_addressColumn)
+        return true;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT 1 FROM pragma_table_info('sample') WHERE name = 'address'")))
+        return false;
+    m_addressColumn = q.next();
+    return m_addressColumn;
+}
+
+bool HistoryStore::addAddressColumn()
+{
+    // A column added without a new schema version: every version names the columns it reads
+    // and writes, so an older copy of the program still opens the file and writes null here.
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.exec(QStringLiteral("ALTER TABLE sample ADD COLUMN address TEXT")))
+        return fail(q.lastError(), QStringLiteral("set up"));
+    m_addressColumn = true;
     return true;
 }
 
@@ -353,6 +388,7 @@ bool HistoryStore::writeSamples(const QList<HistorySample>& samples)
             m_insert->bindValue(8, answered ? QVariant(s.roundTrip) : none);
             m_insert->bindValue(9, answered ? QVariant(s.rootDelay) : none);
             m_insert->bindValue(10, answered ? QVariant(s.rootDispersion) : none);
+            m_insert->bindValue(11, s.address.isEmpty() ? none : QVariant(s.address));
             ok = m_insert->exec();
         }
         if (!ok) {
@@ -482,19 +518,20 @@ QList<HistorySample> HistoryStore::samples(const QString& server, HistoryTime fr
     QList<HistorySample> result;
     if (!m_open)
         return result;
+    const bool withAddress = all && hasAddressColumn();
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.setForwardOnly(true);
     q.prepare(
         QStringLiteral("SELECT %1 FROM sample s WHERE s.server_id = (SELECT id FROM server WHERE name = ?) "
                        "AND s.time_ns BETWEEN ? AND ? ORDER BY s.time_ns")
-            .arg(QLatin1String(all ? SampleColumns : PlotColumns)));
+            .arg(columnsOf(all, withAddress)));
     q.addBindValue(server);
     q.addBindValue(nanosecondsOf(from));
     q.addBindValue(nanosecondsOf(to));
     if (!q.exec())
         return result;
     while (q.next())
-        result.append(sampleFrom(q, server, all));
+        result.append(sampleFrom(q, server, all, withAddress));
     return result;
 }
 
@@ -503,18 +540,19 @@ QList<HistorySample> HistoryStore::lastSamples(const QString& server, int count)
     QList<HistorySample> result;
     if (!m_open)
         return result;
+    const bool withAddress = hasAddressColumn();
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.setForwardOnly(true);
     q.prepare(
         QStringLiteral("SELECT %1 FROM sample s WHERE s.server_id = (SELECT id FROM server WHERE name = ?) "
                        "ORDER BY s.time_ns DESC LIMIT ?")
-            .arg(QLatin1String(SampleColumns)));
+            .arg(columnsOf(true, withAddress)));
     q.addBindValue(server);
     q.addBindValue(count);
     if (!q.exec())
         return result;
     while (q.next())
-        result.append(sampleFrom(q, server, true));
+        result.append(sampleFrom(q, server, true, withAddress));
     std::reverse(result.begin(), result.end());
     return result;
 }
@@ -525,18 +563,19 @@ bool HistoryStore::forEachSample(const QString& server,
     if (!m_open)
         return false;
     const QStringList names = server.isEmpty() ? servers() : QStringList{server};
+    const bool withAddress = hasAddressColumn();
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.setForwardOnly(true);
     q.prepare(
         QStringLiteral("SELECT %1 FROM sample s WHERE s.server_id = (SELECT id FROM server WHERE name = ?) "
                        "ORDER BY s.time_ns")
-            .arg(QLatin1String(SampleColumns)));
+            .arg(columnsOf(true, withAddress)));
     for (const QString& name : names) {
         q.addBindValue(name);
         if (!q.exec())
             return false;
         while (q.next()) {
-            if (!visit(sampleFrom(q, name, true)))
+            if (!visit(sampleFrom(q, name, true, withAddress)))
                 return true;
         }
     }

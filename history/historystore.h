@@ -84,6 +84,10 @@ private:
     void report(const QString& message);
     std::optional<qint64> serverId(const QString& name);
     bool countPerServer();
+    // Whether the sample table has the address column; a file of an older version gets it when
+    // opened for writing.
+    bool hasAddressColumn() const;
+    bool addAddressColumn();
 
     struct Failure
     {
@@ -101,6 +105,8 @@ private:
     std::optional<QHash<qint64, qint64>> m_counts; // samples per server id, once counted
     std::chrono::milliseconds m_busyTimeout{2000};
     Mode m_mode = Mode::ReadWrite;
+    // Looked for again on each read while false: the writer may add it to a file a reader opened.
+    mutable bool m_addressColumn = false;
     bool m_faultReported = false;
     bool m_open = false;
 };

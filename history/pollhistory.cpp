@@ -26,6 +26,8 @@ HistorySample HistorySampleOf(const PollStep& step)
     HistorySample sample;
     sample.time = std::chrono::time_point_cast<HistoryTime::duration>(step.polledAt);
     sample.server = step.server;
+    if (!step.address.isNull())
+        sample.address = step.address.toString();
     const ServerReading& reading = step.reading;
     if (!step.answered) {
         sample.outcome = HistoryOutcome::TimedOut;

@@ -98,7 +98,8 @@ void PollCycle::pollNextServer()
     }
     m_servers.setPolling(m_pollRow);
     m_countdown = TicksToAnswer;
-    m_exchange.start(m_servers.record(m_pollRow).name, m_settings, std::chrono::seconds(m_countdown));
+    const QString& name = m_servers.record(m_pollRow).name;
+    m_exchange.start(name, m_settings, std::chrono::seconds(m_countdown), m_addressChoices.value(name));
 }
 
 void PollCycle::stepFinished(const PollStep& step)
@@ -106,6 +107,10 @@ void PollCycle::stepFinished(const PollStep& step)
     if (!m_servers.isRow(m_pollRow))
         return;
     const int row = m_pollRow;
+    if (!step.address.isNull()) {
+        m_addressChoices.insert(step.server, {step.address, step.answered ? AddressChoice::Rule::StayWith
+                                                                          : AddressChoice::Rule::After});
+    }
     recordStep(row, step);
     if (step.answered) {
         if (step.reading.usableAsSource)
@@ -121,6 +126,9 @@ void PollCycle::stepFinished(const PollStep& step)
 void PollCycle::addCandidate(int row, const PollStep& step)
 {
     QList<PollStep>& recent = m_recentSamples[step.server];
+    // Another address of a pool is another clock: the filter starts over with it.
+    if (!recent.isEmpty() && recent.last().address != step.address)
+        recent.clear();
     recent.append(step);
     if (recent.size() > RecentSamples)
         recent.removeFirst();
@@ -138,7 +146,7 @@ void PollCycle::recordStep(int row, const PollStep& step)
     if (step.nts)
         m_servers.setNtsStatus(row, *step.nts);
     if (step.answered)
-        m_servers.setAnswered(row, step.reading);
+        m_servers.setAnswered(row, step.reading, step.address.isNull() ? QString() : step.address.toString());
     else
         m_servers.setTimedOut(row, step.reading.problems);
     emit serverPolled(step);
@@ -278,6 +286,8 @@ void PollCycle::dropUnlistedNtsSessions()
     m_ntsSessions.retainOnly(names);
     for (auto it = m_recentSamples.begin(); it != m_recentSamples.end();)
         it = names.contains(it.key()) ? std::next(it) : m_recentSamples.erase(it);
+    for (auto it = m_addressChoices.begin(); it != m_addressChoices.end();)
+        it = names.contains(it.key()) ? std::next(it) : m_addressChoices.erase(it);
 }
 
 void PollCycle::showOnce(bool& open, const QString& text, const QString& title, MessageDialog::Icon icon,

@@ -22,6 +22,7 @@ namespace ostrelle {
 
 class Clock;
 class ClockStepper;
+class HostResolver;
 class ServerListModel;
 
 // A server of the current pass that may set the clock.
@@ -59,6 +60,9 @@ public:
     // What steps the clock at the end of a pass; without one, the clock is set directly.
     void setClockStepper(ClockStepper& stepper);
     const Settings& settings() const { return m_settings; }
+    // Names are looked up through resolver, and a name of several addresses is one row that asks
+    // one address, stays with it while it answers, and moves on to the next when it falls silent.
+    void setHostResolver(HostResolver& resolver) { m_exchange.setHostResolver(resolver); }
 
     // The first step at once, as at start-up.
     void start();
@@ -132,6 +136,9 @@ private:
     QHash<QString, QList<PollStep>> m_recentSamples;
     NtsSessions m_ntsSessions;
     ServerExchange m_exchange;
+    // Which address each name's next step asks: the one that answered, or the one after the one
+    // that fell silent.
+    QHash<QString, AddressChoice> m_addressChoices;
     // The tick is ending the step: it goes on to the next server itself.
     bool m_tickTimingOut = false;
 

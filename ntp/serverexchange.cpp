@@ -4,8 +4,33 @@
 #include "ntp/ntpreply.h"
 #include "ntp/nts/ntssessions.h"
 #include "platform/clock.h"
+#include "platform/hostresolver.h"
 
 namespace ostrelle {
+
+QList<QHostAddress> PollableAddresses(const QList<QHostAddress>& addresses)
+{
+    QList<QHostAddress> usable;
+    for (const QHostAddress& address : addresses) {
+        const auto family = address.protocol();
+        if ((family == QAbstractSocket::IPv4Protocol || family == QAbstractSocket::IPv6Protocol) &&
+            !usable.contains(address))
+            usable.append(address);
+    }
+    return usable;
+}
+
+QHostAddress ChooseAddress(const QList<QHostAddress>& addresses, const AddressChoice& choice)
+{
+    const QList<QHostAddress> usable = PollableAddresses(addresses);
+    if (usable.isEmpty())
+        return {};
+    // The resolver's order is the system's preference (RFC 6724), so the first is the one to start with.
+    const qsizetype at = choice.address.isNull() ? -1 : usable.indexOf(choice.address);
+    if (at < 0)
+        return usable.first();
+    return choice.rule == AddressChoice::Rule::After ? usable.at((at + 1) % usable.size()) : usable.at(at);
+}
 
 ServerExchange::ServerExchange(UdpChannel& channel, Clock& clock, NtsSessions& ntsSessions, QObject* parent)
     : QObject(parent), m_channel(channel), m_clock(clock), m_ntsSessions(ntsSessions)
@@ -33,7 +58,8 @@ PollStep ServerExchange::unpollableStep(const QString& name, UtcTime at)
     return step;
 }
 
-void ServerExchange::start(const QString& server, const Settings& settings, std::chrono::milliseconds budget)
+void ServerExchange::start(const QString& server, const Settings& settings, std::chrono::milliseconds budget,
+                           const AddressChoice& choice)
 {
     stop();
     m_settings = settings;
@@ -53,8 +79,39 @@ void ServerExchange::start(const QString& server, const Settings& settings, std:
             connectToNtsServer();
         return;
     }
-    m_channel.setRemoteHost(address->host, address->port);
+    m_port = address->port;
+    if (QHostAddress(address->host).isNull()) {
+        if (choice.rule == AddressChoice::Rule::Exactly && !choice.address.isNull()) {
+            connectTo(choice.address);
+            return;
+        }
+        if (m_resolver) {
+            m_choice = choice;
+            const quint64 lookup = m_lookup;
+            m_resolver->lookUp(address->host, this, [this, lookup](const HostLookup& found) {
+                hostLookedUp(lookup, found.addresses);
+            });
+            return;
+        }
+    }
+    m_channel.setRemoteHost(address->host, m_port);
     // Last, because the channel may report ready (and so send) before this returns.
+    m_channel.connectToRemote();
+}
+
+void ServerExchange::hostLookedUp(quint64 lookup, const QList<QHostAddress>& addresses)
+{
+    if (lookup != m_lookup || !m_running)
+        return;
+    // A name that stands for nothing is left to the time-out, like a server that does not answer.
+    if (const QHostAddress address = ChooseAddress(addresses, m_choice); !address.isNull())
+        connectTo(address);
+}
+
+void ServerExchange::connectTo(const QHostAddress& address)
+{
+    m_step.address = address;
+    m_channel.setRemoteHost(address.toString(), m_port);
     m_channel.connectToRemote();
 }
 
@@ -79,6 +136,7 @@ void ServerExchange::stop()
     m_running = false;
     m_requestSent = false;
     m_nts = nullptr;
+    ++m_lookup;
 }
 
 void ServerExchange::ntsKeyExchangeFinished(NtsSession* session, bool ok, const QString& reason)

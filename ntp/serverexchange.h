@@ -7,6 +7,8 @@
 #include "timekeeping/ntppacket.h"
 #include "timekeeping/ntptime.h"
 
+#include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <chrono>
@@ -15,6 +17,7 @@
 namespace ostrelle {
 
 class Clock;
+class HostResolver;
 class NtsSession;
 class NtsSessions;
 
@@ -23,8 +26,9 @@ class NtsSessions;
 // (reading.problems says why: nothing for silence, SocketError, UnpollableName, NtsRefused).
 struct PollStep
 {
-    QString server;   // the name as listed
-    UtcTime polledAt; // when the step began
+    QString server;       // the name as listed
+    QHostAddress address; // the address a name was asked at; null for an address literal or NTS
+    UtcTime polledAt;     // when the step began
     bool answered = false;
     ServerReading reading;
     QString socketError;          // the system's words when SocketError ended it
@@ -34,6 +38,25 @@ struct PollStep
     int answers = 0;
     double jitterSeconds = 0.0;
 };
+
+// Which of a name's addresses a step asks. A name may stand for a pool of separate servers: the
+// report asks each address it looked up, and the window stays with one until it goes silent.
+struct AddressChoice
+{
+    enum class Rule {
+        Exactly,  // address as given, not looked up again; the name's first when address is null
+        StayWith, // looked up: address while the name still resolves to it, else the first
+        After,    // looked up: the address after this one (it went silent), else the first
+    };
+    QHostAddress address;
+    Rule rule = Rule::Exactly;
+};
+
+// The addresses of a lookup that can be polled: IPv4 and IPv6 ones, each once, in the resolver's order.
+QList<QHostAddress> PollableAddresses(const QList<QHostAddress>& addresses);
+// The address of a name that a step asks: choice applied to its PollableAddresses(); null when
+// there are none.
+QHostAddress ChooseAddress(const QList<QHostAddress>& addresses, const AddressChoice& choice);
 
 // One exchange with one server: the name read into an address, for nts:// the key exchange
 // (when the session needs one) and the authenticated request, a fresh random nonce, T1 read at
@@ -52,10 +75,16 @@ public:
     // The step of a name that is never looked up.
     static PollStep unpollableStep(const QString& name, UtcTime at);
 
+    // Names of plain servers are looked up through resolver from now on, each step asking the
+    // address its AddressChoice picks; without one the channel looks a name up itself and asks
+    // the first address.
+    void setHostResolver(HostResolver& resolver) { m_resolver = &resolver; }
+
     // Starts polling server (canPoll() must hold), its reply judged against settings; budget is
-    // what the step has for the key exchange and the reply together. A running exchange is
-    // dropped first, without a signal.
-    void start(const QString& server, const Settings& settings, std::chrono::milliseconds budget);
+    // what the step has for the key exchange and the reply together. choice says which address
+    // of a plain server's name to ask. A running exchange is dropped first, without a signal.
+    void start(const QString& server, const Settings& settings, std::chrono::milliseconds budget,
+               const AddressChoice& choice = {});
     // The owner's time is up: finished() with what is known (silence, or the NTS refusal).
     void timeOut();
     // Drops the running exchange without a signal (its server was removed).
@@ -80,15 +109,22 @@ signals:
 private:
     void ntsKeyExchangeFinished(NtsSession* session, bool ok, const QString& reason);
     void connectToNtsServer();
+    void hostLookedUp(quint64 lookup, const QList<QHostAddress>& addresses);
+    void connectTo(const QHostAddress& address);
     void finish(bool answered, ServerProblems why = {});
     void stop();
 
     UdpChannel& m_channel;
     Clock& m_clock;
     NtsSessions& m_ntsSessions;
+    HostResolver* m_resolver = nullptr;
     Settings m_settings;
     PollStep m_step;
     bool m_running = false;
+    // Bumped by every stop(): a lookup that answers with an older number is for a step given up.
+    quint64 m_lookup = 0;
+    AddressChoice m_choice;
+    quint16 m_port = 0;
     // The request has left; only from then on can a datagram answer it.
     bool m_requestSent = false;
     NtpTimestampBytes m_nonce{};

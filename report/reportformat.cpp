@@ -87,6 +87,12 @@ qsizetype usableCount(const Report& report)
     return std::count_if(report.rows.cbegin(), report.rows.cend(), IsUsable);
 }
 
+// A row's server as the text report names it: a name with the address it was polled at.
+QString serverText(const QString& server, const QString& address)
+{
+    return address.isEmpty() ? server : QStringLiteral("%1 (%2)").arg(server, address);
+}
+
 QString summaryLine(const Report& report)
 {
     const ReportStatus status = StatusOf(report);
@@ -99,7 +105,8 @@ QString summaryLine(const Report& report)
     const ReportVerdict& verdict = report.verdict;
     if (verdict.bestServer)
         line += QStringLiteral(", best %1 offset %2 s")
-                    .arg(*verdict.bestServer, signedSeconds(verdict.bestOffset.count()));
+                    .arg(serverText(*verdict.bestServer, verdict.bestAddress),
+                         signedSeconds(verdict.bestOffset.count()));
     else
         line += QStringLiteral(", no usable server");
     line += QStringLiteral(" |");
@@ -111,7 +118,7 @@ QString summaryLine(const Report& report)
 
 QString serverLine(const ReportRow& row)
 {
-    QStringList parts{row.server};
+    QStringList parts{serverText(row.server, row.address)};
     switch (row.outcome) {
     case ReportOutcome::TimedOut:
         parts << QStringLiteral("timed out");
@@ -143,6 +150,7 @@ QJsonObject jsonRow(const ReportRow& row)
     const auto ifAnswered = [answered](const QJsonValue& value) { return answered ? value : QJsonValue(); };
     return {
         {QStringLiteral("server"), row.server},
+        {QStringLiteral("address"), row.address.isEmpty() ? QJsonValue() : QJsonValue(row.address)},
         {QStringLiteral("outcome"), outcomeName(row.outcome)},
         {QStringLiteral("refusal"),
          row.outcome == ReportOutcome::Refused ? QJsonValue(row.refusal) : QJsonValue()},
@@ -186,7 +194,8 @@ QStringList csvFields(const ReportRow& row)
             verdictName(row.verdict),
             ifAnswered(fullPrecision(row.jitter.count())),
             QString::number(row.samples),
-            QString::number(row.requests)};
+            QString::number(row.requests),
+            row.address};
 }
 
 } // namespace
@@ -235,9 +244,13 @@ QString JsonReport(const Report& report)
     const ReportStatus status = StatusOf(report);
     const ReportVerdict& verdict = report.verdict;
     const QJsonValue best =
-        verdict.bestServer ? QJsonValue(QJsonObject{{QStringLiteral("server"), *verdict.bestServer},
-                                                    {QStringLiteral("offset"), verdict.bestOffset.count()}})
-                           : QJsonValue();
+        verdict.bestServer
+            ? QJsonValue(QJsonObject{{QStringLiteral("server"), *verdict.bestServer},
+                                     {QStringLiteral("address"), verdict.bestAddress.isEmpty()
+                                                                     ? QJsonValue()
+                                                                     : QJsonValue(verdict.bestAddress)},
+                                     {QStringLiteral("offset"), verdict.bestOffset.count()}})
+            : QJsonValue();
     const QJsonObject object{
         {QStringLiteral("status"), statusName(status)},
         {QStringLiteral("exit_status"), int(status)},
@@ -252,13 +265,14 @@ QString JsonReport(const Report& report)
 
 QString CsvReport(const Report& report)
 {
-    QString text = CsvRecord(
-        {QStringLiteral("server"), QStringLiteral("outcome"), QStringLiteral("refusal"),
-         QStringLiteral("leap"), QStringLiteral("version"), QStringLiteral("stratum"),
-         QStringLiteral("reference_id"), QStringLiteral("reference_time"), QStringLiteral("round_trip"),
-         QStringLiteral("offset"), QStringLiteral("root_delay"), QStringLiteral("root_dispersion"),
-         QStringLiteral("healthy"), QStringLiteral("reasons"), QStringLiteral("verdict"),
-         QStringLiteral("jitter"), QStringLiteral("samples"), QStringLiteral("requests")});
+    QString text =
+        CsvRecord({QStringLiteral("server"), QStringLiteral("outcome"), QStringLiteral("refusal"),
+                   QStringLiteral("leap"), QStringLiteral("version"), QStringLiteral("stratum"),
+                   QStringLiteral("reference_id"), QStringLiteral("reference_time"),
+                   QStringLiteral("round_trip"), QStringLiteral("offset"), QStringLiteral("root_delay"),
+                   QStringLiteral("root_dispersion"), QStringLiteral("healthy"), QStringLiteral("reasons"),
+                   QStringLiteral("verdict"), QStringLiteral("jitter"), QStringLiteral("samples"),
+                   QStringLiteral("requests"), QStringLiteral("address")});
     for (const ReportRow& row : report.rows)
         text += CsvRecord(csvFields(row));
     return text;
@@ -353,9 +367,15 @@ QString PrometheusReport(const Report& report)
         const QString name = QString::fromLatin1(gauge.name);
         text += QStringLiteral("# HELP %1 %2\n# TYPE %1 gauge\n").arg(name, QString::fromLatin1(gauge.help));
         for (const ReportRow& row : report.rows) {
-            if (const std::optional<double> value = gauge.sample(row))
-                text += QStringLiteral("%1{server=\"%2\"} %3\n")
-                            .arg(name, PrometheusLabelValue(row.server), fullPrecision(*value));
+            if (const std::optional<double> value = gauge.sample(row)) {
+                // The address only where there is one, so that a literal's series stay as they were.
+                const QString address =
+                    row.address.isEmpty()
+                        ? QString()
+                        : QStringLiteral(",address=\"%1\"").arg(PrometheusLabelValue(row.address));
+                text += QStringLiteral("%1{server=\"%2\"%3} %4\n")
+                            .arg(name, PrometheusLabelValue(row.server), address, fullPrecision(*value));
+            }
         }
     }
     return text;

@@ -6,6 +6,7 @@
 #include "ntp/serverexchange.h"
 #include "ntp/unhealthyreason.h"
 #include "platform/clock.h"
+#include "platform/hostresolver.h"
 #include "platform/messagedialog.h"
 #include "platform/nativeudpchannel.h"
 #include "servers/serverformat.h"
@@ -15,6 +16,7 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QHash>
 #include <QTimer>
 #include <cmath>
 #include <cstdio>
@@ -77,7 +79,7 @@ private:
         m_exchange.timeOut();
         m_givingUp = false;
         const std::chrono::milliseconds left(m_options.timeout.count() - m_deadline.elapsed());
-        m_exchange.start(m_step.server, m_settings, left);
+        m_exchange.start(m_step.server, m_settings, left, {m_step.address, AddressChoice::Rule::Exactly});
         ++m_requests;
         // However long the time-out, a server that keeps losing requests is asked a bounded number
         // of times.
@@ -206,6 +208,7 @@ Report JudgeServerPolls(const QList<PollStep>& polls, UtcTime passEnd, std::chro
     for (qsizetype i = 0; i < polls.size(); ++i) {
         const PollStep& poll = polls.at(i);
         report.rows.append(rowOf(poll, waited));
+        report.rows.last().address = poll.address.isNull() ? QString() : poll.address.toString();
         const ServerReading& r = poll.reading;
         if (!poll.answered || !r.usableAsSource)
             continue;
@@ -237,13 +240,67 @@ Report JudgeServerPolls(const QList<PollStep>& polls, UtcTime passEnd, std::chro
         report.verdict.agreement = ReportAgreement::NoAgreement;
     } else if (agreement.chosen) {
         const AgreementCandidate& best = candidates[*agreement.chosen];
-        report.verdict = {polls.at(best.row).server, ReportSeconds(best.offset.count()),
-                          ReportAgreement::Agreed};
+        const PollStep& poll = polls.at(best.row);
+        report.verdict = {poll.server, poll.address.isNull() ? QString() : poll.address.toString(),
+                          ReportSeconds(best.offset.count()), ReportAgreement::Agreed};
     }
     return report;
 }
 
-ReportPoller::ReportPoller(Clock& clock, SettingsBackend& store) : m_clock(clock), m_store(store) {}
+namespace {
+
+// One poll for each address of each plain server's name, all names looked up at once within
+// timeout; one poll, by name, for an address literal, an nts:// server (its key exchange is with
+// the host the name gives) and a name without an answer in time, which the channel then looks up
+// as it always has.
+QList<PollStep> PollsOf(const QStringList& servers, HostResolver& resolver, std::chrono::milliseconds timeout)
+{
+    QHash<QString, QList<QHostAddress>> found;
+    int pending = 0;
+    QEventLoop loop;
+    // Last, so that it goes first: no lookup answers into the variables above once they are gone.
+    QObject context;
+    for (const QString& server : servers) {
+        const std::optional<ServerAddress> address =
+            ServerExchange::canPoll(server) ? ParseServerAddress(server) : std::nullopt;
+        if (!address || address->isNts() || !QHostAddress(address->host).isNull() ||
+            found.contains(address->host))
+            continue;
+        found.insert(address->host, {});
+        ++pending;
+        resolver.lookUp(address->host, &context, [&, host = address->host](const HostLookup& lookup) {
+            found.insert(host, PollableAddresses(lookup.addresses));
+            if (--pending == 0)
+                loop.quit();
+        });
+    }
+    if (pending > 0) {
+        QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+
+    QList<PollStep> polls;
+    for (const QString& server : servers) {
+        const std::optional<ServerAddress> address = ParseServerAddress(server);
+        const QList<QHostAddress> addresses = address ? found.value(address->host) : QList<QHostAddress>();
+        PollStep poll;
+        poll.server = server;
+        if (addresses.isEmpty())
+            polls.append(poll);
+        for (const QHostAddress& a : addresses) {
+            poll.address = a;
+            polls.append(poll);
+        }
+    }
+    return polls;
+}
+
+} // namespace
+
+ReportPoller::ReportPoller(Clock& clock, SettingsBackend& store, HostResolver& resolver)
+    : m_clock(clock), m_store(store), m_resolver(resolver)
+{
+}
 
 Report ReportPoller::collect(const ReportOptions& options)
 {
@@ -256,7 +313,7 @@ Report ReportPoller::collect(const ReportOptions& options)
         settings.referenceAgeLimitSeconds = int(std::chrono::seconds(*options.referenceAgeLimit).count());
     const QStringList servers = options.servers.isEmpty() ? stored.servers : options.servers;
 
-    QList<PollStep> polls(servers.size());
+    QList<PollStep> polls = PollsOf(servers, m_resolver, options.timeout);
     QEventLoop loop;
     QObject probes;
     NtsSessions ntsSessions;
@@ -265,10 +322,8 @@ Report ReportPoller::collect(const ReportOptions& options)
     qsizetype next = 0;
     int inFlight = 0;
     std::function<void()> startMore = [&] {
-        while (inFlight < MaxInFlight && next < servers.size()) {
-            const qsizetype i = next++;
-            PollStep& poll = polls[i];
-            poll.server = servers.at(i);
+        while (inFlight < MaxInFlight && next < polls.size()) {
+            PollStep& poll = polls[next++];
             if (!ServerExchange::canPoll(poll.server)) {
                 poll = ServerExchange::unpollableStep(poll.server, m_clock.now());
                 continue;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ntp/serverexchange.h"
+#include "platform/hostresolver.h"
 #include "report/runreport.h"
 #include "servers/serverrecord.h"
 #include "servers/settingsstore.h"
@@ -22,14 +23,16 @@ Report JudgeServerPolls(const QList<PollStep>& polls, UtcTime passEnd, std::chro
 
 // The poller behind `ostrelle --report`: every server at once (at most MaxInFlight requests
 // outstanding), each with its own socket, random request nonce, strict originate check and
-// time-out. It only reads the clock, never sets it.
+// time-out; a name of several addresses is polled as that many servers. It only reads the clock,
+// never sets it.
 class ReportPoller final : public ReportSource
 {
 public:
     static constexpr int MaxInFlight = 64;
 
     // store gives the server list and the limits when the command line names none.
-    ReportPoller(Clock& clock, SettingsBackend& store);
+    // resolver looks the servers' names up.
+    ReportPoller(Clock& clock, SettingsBackend& store, HostResolver& resolver = SystemHostResolver());
 
     // Runs an event loop of its own until every server has answered or timed out.
     Report collect(const ReportOptions& options) override;
@@ -37,6 +40,7 @@ public:
 private:
     Clock& m_clock;
     SettingsBackend& m_store;
+    HostResolver& m_resolver;
 };
 
 } // namespace ostrelle

@@ -20,6 +20,9 @@ enum class RowVerdict { NotJudged, Truechimer, Falseticker };
 struct ReportRow
 {
     QString server;
+    // The address a name was polled at: a name of several addresses is one row for each. Empty
+    // for an address literal, an nts:// server and a name that could not be looked up.
+    QString address;
     ReportOutcome outcome = ReportOutcome::TimedOut;
     QString refusal; // why a Refused server was refused: a kiss-o'-death code, a socket error
 
@@ -48,6 +51,7 @@ enum class ReportAgreement { NotChecked, Agreed, NoAgreement };
 struct ReportVerdict
 {
     std::optional<QString> bestServer;
+    QString bestAddress; // as ReportRow::address
     ReportSeconds bestOffset{};
     ReportAgreement agreement = ReportAgreement::NotChecked;
 };

@@ -162,6 +162,13 @@ QString NtsToolTipText(const NtsStatus& status)
              QLocale().toString(status.certificateExpiry.toLocalTime(), QLocale::ShortFormat));
 }
 
+QString AnsweredFromText(const ServerRecord& record)
+{
+    if (record.answeredFrom.isEmpty())
+        return {};
+    return QStringLiteral("Answered from %1").arg(record.answeredFrom);
+}
+
 QString FilteredOffsetText(const ServerRecord& record)
 {
     if (record.filteredSamples < 2)

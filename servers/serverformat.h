@@ -43,6 +43,8 @@ QString ServerProblemText(const ServerRecord& record);
 // The tooltip of an nts:// row: the reason of its last failure, or the certificate behind its
 // authenticated reply; empty when NTS has nothing to say.
 QString NtsToolTipText(const NtsStatus& status);
+// "Answered from <address>" for a name's row that has answered; empty otherwise.
+QString AnsweredFromText(const ServerRecord& record);
 
 // "Filtered offset 0.000123 s (jitter 0.000045 s, 5 samples)", from the row's recent samples;
 // empty with fewer than two.

@@ -70,13 +70,16 @@ QVariant ServerListModel::data(const QModelIndex& index, int role) const
         return {};
     case Qt::ToolTipRole: {
         // A red row says why; a healthy NTS row names the certificate behind its answer; a row with
-        // several samples says what the clock filter made of them.
+        // several samples says what the clock filter made of them; a name says which of its
+        // addresses answered.
         QStringList parts;
         if (r.unhealthy())
             parts << ServerProblemText(r);
         else if (const QString text = NtsToolTipText(r.nts); !text.isEmpty())
             parts << text;
         if (const QString text = FilteredOffsetText(r); !text.isEmpty())
+            parts << text;
+        if (const QString text = AnsweredFromText(r); !text.isEmpty())
             parts << text;
         return parts.isEmpty() ? QVariant() : QVariant(parts.join(QLatin1Char('\n')));
     }
@@ -157,13 +160,14 @@ void ServerListModel::setPolling(int row)
     rowChanged(row, ServerColumn::Status, ServerColumn::Status);
 }
 
-void ServerListModel::setAnswered(int row, const ServerReading& reading)
+void ServerListModel::setAnswered(int row, const ServerReading& reading, const QString& from)
 {
     if (!isRow(row))
         return;
     ServerRecord& r = m_records[row];
     r.state = ServerState::Answered;
     r.reading = reading;
+    r.answeredFrom = from;
     r.everAnswered = true;
     r.problems = reading.problems;
     rowChanged(row, ServerColumn::Name, ServerColumn::Offset);

@@ -37,7 +37,8 @@ public:
 
     // The poll cycle's changes to a row; rows outside the list are ignored.
     void setPolling(int row);
-    void setAnswered(int row, const ServerReading& reading);
+    // from: the address a name was asked at; empty for an address literal.
+    void setAnswered(int row, const ServerReading& reading, const QString& from = {});
     void setTimedOut(int row, ServerProblems why);
     // The pass's agreement found this answered row a falseticker (Disagrees, with how many agreed
     // out of how many) or too distant (TooDistant, with its root distance).

@@ -77,6 +77,8 @@ struct ServerRecord
     // With TooDistant: this server's root distance.
     double rootDistanceSeconds = 0.0;
     NtsStatus nts;
+    // The address a name's last answer came from (one of a pool's); empty for an address literal.
+    QString answeredFrom;
     // The server's recent samples through the clock filter: what the agreement and the clock
     // step went by, which may be an earlier sample than the one the row shows.
     int filteredSamples = 0;

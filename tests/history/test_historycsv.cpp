@@ -81,19 +81,21 @@ private slots:
         const qsizetype headerEnd = csv.indexOf("\r\n");
         QVERIFY(headerEnd > 0);
         // The fields an answer alone has stay empty.
-        QCOMPARE(csv.mid(headerEnd + 2), "2026-03-04T05:06:07.000000089Z," + start + ",,,,,,\r\n");
+        QCOMPARE(csv.mid(headerEnd + 2), "2026-03-04T05:06:07.000000089Z," + start + ",,,,,,,\r\n");
     }
 
     void shouldKeepEveryDigitOfTimesAndSeconds()
     {
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly);
-        const HistorySample s = sample(QStringLiteral("pps"));
+        HistorySample s = sample(QStringLiteral("pps"));
+        s.address = QStringLiteral("2001:db8::7");
         QVERIFY(WriteHistoryCsv(buffer, {s}));
         const QList<QByteArray> lines = linesOf(buffer.data());
         QCOMPARE(lines.size(), 2);
         const QList<QByteArray> fields = lines[1].trimmed().split(',');
-        QCOMPARE(fields.size(), 11);
+        QCOMPARE(fields.size(), 12);
+        QCOMPARE(fields[11], QByteArray("2001:db8::7"));
         QCOMPARE(fields[0], QByteArray("2026-03-04T05:06:07.000000089Z"));
         QCOMPARE(fields[6], QByteArray("PPS"));
         const double expected[] = {s.offset, s.roundTrip, s.rootDelay, s.rootDispersion};

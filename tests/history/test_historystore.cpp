@@ -79,7 +79,7 @@ private slots:
 
     void shouldReadBackEverySampleExactly()
     {
-        const QList<HistorySample> written = {
+        QList<HistorySample> written = {
             answer(QStringLiteral("ntp.example.org"), Now),
             failure(QStringLiteral("ntp.example.org"), Now + 1ns, HistoryOutcome::TimedOut, {}),
             failure(QStringLiteral("ntp.example.org"), Now + 2s, HistoryOutcome::Refused,
@@ -88,6 +88,7 @@ private slots:
                     QStringLiteral("RATE")),
             answer(QStringLiteral("Zürich, \"Ost\""), Now + 4s, -1.5e-9),
         };
+        written[4].address = QStringLiteral("2001:db8::7");
         Faults faults;
         {
             HistoryStore store(m_path, faults.handler());
@@ -105,6 +106,42 @@ private slots:
         QCOMPARE(store.lastSamples(QStringLiteral("Zürich, \"Ost\""), 1), written.mid(4));
         QCOMPARE(store.lastSamples(QStringLiteral("Zürich, \"Ost\""), 10), written.mid(3));
         QVERIFY(faults.messages.isEmpty());
+    }
+
+    // A file of the version before samples kept their address: read as it is, and given the column,
+    // with its samples intact, once opened for writing.
+    void shouldOpenADatabaseWrittenBeforeAddressesWereKept()
+    {
+        const HistorySample old = answer(QStringLiteral("pool.example"), Now);
+        {
+            HistoryStore store(m_path);
+            QVERIFY(store.open());
+            QVERIFY(store.append({old}));
+        }
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("older"));
+            db.setDatabaseName(m_path);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY2(q.exec(QStringLiteral("ALTER TABLE sample DROP COLUMN address")),
+                     qPrintable(q.lastError().text()));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("older"));
+
+        Faults faults;
+        HistoryStore reader(m_path, faults.handler());
+        QVERIFY(reader.open(HistoryStore::Mode::ReadOnly));
+        QCOMPARE(reader.lastSamples(old.server, 10), QList{old});
+        HistorySample pooled = answer(old.server, Now + 1s);
+        pooled.address = QStringLiteral("127.0.0.2");
+        {
+            HistoryStore writer(m_path, faults.handler());
+            QVERIFY(writer.open());
+            QVERIFY(writer.append({pooled}));
+        }
+        // The reader that opened the older file sees the column the writer added.
+        QCOMPARE(reader.lastSamples(old.server, 10), (QList{old, pooled}));
+        QVERIFY2(faults.messages.isEmpty(), qPrintable(faults.messages.join('\n')));
     }
 
     void shouldDropSamplesByAgeAndByCount()

@@ -1,6 +1,7 @@
 #include "ntp/pollcycle.h"
 #include "platform/fakes/fakeclock.h"
 #include "platform/fakes/fakeclockstepper.h"
+#include "platform/fakes/fakehostresolver.h"
 #include "platform/fakes/fakeudpchannel.h"
 #include "platform/fakes/scriptedmessagedialog.h"
 #include "serverreply.h"
@@ -680,6 +681,46 @@ private slots:
         QVERIFY(std::abs(first.reading.offsetSeconds - 0.1234567) < 1e-6);
         QCOMPARE(first.polledAt, FakeClock().now() + std::chrono::milliseconds(275));
         QVERIFY(!steps.at(1).at(0).value<PollStep>().answered);
+    }
+
+    // A pool is one row: each pass asks the address that answered last, and the next one once that
+    // has fallen silent or its socket failed; the row and the step say which address answered.
+    void shouldStayWithThePoolAddressThatAnswers()
+    {
+        Rig rig({"pool.example"});
+        FakeHostResolver resolver;
+        resolver.add("pool.example", {QHostAddress("127.0.0.2"), QHostAddress("::1")});
+        rig.cycle.setHostResolver(resolver);
+        QSignalSpy steps(&rig.cycle, &PollCycle::serverPolled);
+        QStringList asked;
+        rig.start();
+        // outcome per pass: a answers, s silent, e socket error
+        for (const QChar outcome : QStringLiteral("asaea")) {
+            // The lookup answers from the event loop; the request follows it at once.
+            for (int tick = 0; tick <= 2 * rig.settings.pollIntervalSeconds && rig.channel.sent.isEmpty();
+                 ++tick) {
+                if (tick > 0)
+                    rig.tick();
+                QCoreApplication::processEvents();
+            }
+            QCOMPARE(rig.channel.sent.size(), 1);
+            asked << rig.channel.sent.last().host;
+            if (outcome == u'a')
+                rig.answer();
+            else if (outcome == u'e')
+                rig.channel.fail("Network is unreachable");
+            else
+                rig.tick(PollCycle::TicksToAnswer);
+            rig.channel.sent.clear();
+            if (outcome == u'a')
+                QCOMPARE(rig.model.index(0, 0).data(Qt::ToolTipRole).toString(),
+                         "Answered from " + asked.last());
+        }
+        QCOMPARE(asked, (QStringList{"127.0.0.2", "127.0.0.2", "::1", "::1", "127.0.0.2"}));
+        QCOMPARE(steps.size(), asked.size());
+        for (qsizetype i = 0; i < steps.size(); ++i)
+            QCOMPARE(steps.at(i).at(0).value<PollStep>().address, QHostAddress(asked.at(i)));
+        QCOMPARE(rig.model.rowCount(), 1);
     }
 
     void shouldChooseLowestStratumThenSmallestOffset_data()

@@ -60,7 +60,7 @@ Report mixedReport()
     return {{answered(QStringLiteral("127.0.0.2"), 1, 0.000123456789012345), red, liar,
              timedOut(QStringLiteral("127.0.0.9")),
              refused(QStringLiteral("127.0.0.7"), QStringLiteral("RATE"))},
-            {QStringLiteral("127.0.0.2"), ReportSeconds(0.000123456789012345), ReportAgreement::Agreed}};
+            {QStringLiteral("127.0.0.2"), {}, ReportSeconds(0.000123456789012345), ReportAgreement::Agreed}};
 }
 
 QString python()
@@ -104,9 +104,10 @@ private slots:
         red.healthy = false;
         ReportRow liar = good;
         liar.verdict = RowVerdict::Falseticker;
-        const ReportVerdict agreed{QStringLiteral("a"), ReportSeconds(0.001), ReportAgreement::Agreed};
-        const ReportVerdict unchecked{QStringLiteral("a"), ReportSeconds(0.001), ReportAgreement::NotChecked};
-        const ReportVerdict disagree{std::nullopt, {}, ReportAgreement::NoAgreement};
+        const ReportVerdict agreed{QStringLiteral("a"), {}, ReportSeconds(0.001), ReportAgreement::Agreed};
+        const ReportVerdict unchecked{
+            QStringLiteral("a"), {}, ReportSeconds(0.001), ReportAgreement::NotChecked};
+        const ReportVerdict disagree{std::nullopt, {}, {}, ReportAgreement::NoAgreement};
 
         QTest::newRow("all healthy") << Report{{good, good}, agreed} << ReportStatus::Ok;
         QTest::newRow("one healthy, not judged") << Report{{good}, unchecked} << ReportStatus::Ok;

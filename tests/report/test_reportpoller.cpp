@@ -1,6 +1,8 @@
+#include "platform/fakes/fakehostresolver.h"
 #include "platform/fakes/memorysettingsbackend.h"
 #include "platform/fakes/scriptedmessagedialog.h"
 #include "platform/readingclock.h"
+#include "report/reportformat.h"
 #include "report/reportpoller.h"
 #include "servers/settingsstore.h"
 #include "tests/support/ntpresponder.h"
@@ -130,6 +132,7 @@ private slots:
     void shouldKeepAtMost64RequestsInFlight();
     void shouldBelieveTheLeastDelayedSample_data();
     void shouldBelieveTheLeastDelayedSample();
+    void shouldPollEachAddressOfAPoolAsItsOwnServer();
 };
 
 void ReportPollerTest::shouldJudgeEachServerAsTheWindowDoes_data()
@@ -212,7 +215,7 @@ void ReportPollerTest::shouldWriteTheSamePollInEveryFormat()
         QCOMPARE(lines.size(), 6);
         QStringList outcomes;
         for (const QString& line : lines.mid(1))
-            outcomes << line.section(',', 1, 1) + ' ' + line.section(',', -4, -4);
+            outcomes << line.section(',', 1, 1) + ' ' + line.section(',', -5, -5);
         QCOMPARE(outcomes, (QStringList{"answered truechimer", "timed out not judged", "refused not judged",
                                         "answered falseticker", "answered truechimer"}));
     } else {
@@ -349,6 +352,55 @@ void ReportPollerTest::shouldBelieveTheLeastDelayedSample()
              qPrintable(QString::number(row.offset.count())));
     QVERIFY2(jittery ? row.jitter.count() > Late / 4 : row.jitter.count() < 0.005,
              qPrintable(QString::number(row.jitter.count())));
+}
+
+// A name of an IPv4 and an IPv6 address is two servers, each judged on its own: here the IPv6 one
+// runs five seconds ahead of the IPv4 one and of an address-literal server beside them.
+void ReportPollerTest::shouldPollEachAddressOfAPoolAsItsOwnServer()
+{
+    NtpResponder literal;
+    NtpResponder ipv4(QHostAddress(QStringLiteral("127.0.0.2")));
+    NtpResponder ipv6(QHostAddress(QHostAddress::LocalHostIPv6), ipv4.port());
+    ipv6.fields.offset = 5.0;
+    for (const NtpResponder* r : {&literal, &ipv4, &ipv6})
+        QVERIFY2(r->isListening(), qPrintable(r->errorString()));
+    FakeHostResolver resolver;
+    resolver.add(QStringLiteral("pool.test"), {ipv4.address(), ipv6.address(), ipv4.address()});
+
+    ReadingClock clock;
+    MemorySettingsBackend store;
+    ReportPoller poller(clock, store, resolver);
+    ReportOptions options;
+    options.samples = 1;
+    options.timeout = std::chrono::seconds(1);
+    const QString pool = QStringLiteral("pool.test:%1").arg(ipv4.port());
+    const QString plain = QStringLiteral("127.0.0.1:%1").arg(literal.port());
+    options.servers = {pool, plain};
+    const Report report = poller.collect(options);
+
+    QStringList rows;
+    for (const ReportRow& row : report.rows)
+        rows << QStringLiteral("%1 [%2] %3").arg(row.server, row.address).arg(int(row.verdict));
+    const auto truechimer = int(RowVerdict::Truechimer);
+    QCOMPARE(rows, (QStringList{QStringLiteral("%1 [127.0.0.2] %2").arg(pool).arg(truechimer),
+                                QStringLiteral("%1 [::1] %2").arg(pool).arg(int(RowVerdict::Falseticker)),
+                                QStringLiteral("%1 [] %2").arg(plain).arg(truechimer)}));
+    QCOMPARE(ipv4.requestCount() + ipv6.requestCount() + literal.requestCount(), 3);
+
+    // Every format names the address beside the name, and leaves the literal as it was.
+    const QStringList csv = FormatReport(report, ReportFormat::Csv).split(QStringLiteral("\r\n"));
+    QCOMPARE(csv.value(0).section(',', -1), QStringLiteral("address"));
+    QCOMPARE(csv.value(2).section(',', -1), QStringLiteral("::1"));
+    QVERIFY(csv.value(3).endsWith(','));
+    QVERIFY(FormatReport(report, ReportFormat::Text).contains(pool + QStringLiteral(" (::1), unhealthy")));
+    QVERIFY(FormatReport(report, ReportFormat::Prometheus)
+                .contains(QStringLiteral("ostrelle_server_up{server=\"%1\",address=\"::1\"} 1").arg(pool)));
+    const QJsonArray json = QJsonDocument::fromJson(FormatReport(report, ReportFormat::Json).toUtf8())
+                                .object()
+                                .value("servers")
+                                .toArray();
+    QCOMPARE(json.at(1).toObject().value("address").toString(), QStringLiteral("::1"));
+    QVERIFY(json.at(2).toObject().value("address").isNull());
 }
 
 QTEST_GUILESS_MAIN(ReportPollerTest)

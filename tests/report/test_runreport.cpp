@@ -54,9 +54,9 @@ void RunReportTest::shouldRouteEachActionToItsStreamAndStatus_data()
     QTest::addColumn<bool>("errWritten");
 
     const Report healthy{{row("127.0.0.1", true)},
-                         {QStringLiteral("127.0.0.1"), {}, ReportAgreement::Agreed}};
+                         {QStringLiteral("127.0.0.1"), {}, {}, ReportAgreement::Agreed}};
     const Report partly{{row("127.0.0.1", true), row("127.0.0.2", false)},
-                        {QStringLiteral("127.0.0.1"), {}, ReportAgreement::Agreed}};
+                        {QStringLiteral("127.0.0.1"), {}, {}, ReportAgreement::Agreed}};
 
     QTest::newRow("healthy text") << QStringList{"--report", "127.0.0.1"} << healthy << 0 << true
                                   << "NTP OK: " << false;
