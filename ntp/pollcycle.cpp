@@ -132,11 +132,11 @@ void PollCycle::addCandidate(int row, const PollStep& step)
     recent.append(step);
     if (recent.size() > RecentSamples)
         recent.removeFirst();
-    // The agreement and the clock go by the sample the path disturbed least, the table by the latest.
+    // The agreement and the clock go by the filtered offset, the table by the latest.
     const FilteredSamples filtered = FilterSamples(recent, NowNtpSeconds(m_clock));
     const ServerReading& best = recent.at(filtered.chosen).reading;
-    m_servers.setFiltered(row, filtered.answered, best.offsetSeconds, filtered.jitterSeconds);
-    m_candidates.append({row, step.server, best.stratum, best.offsetSeconds, best.roundTripSeconds,
+    m_servers.setFiltered(row, filtered.answered, filtered.offsetSeconds, filtered.jitterSeconds);
+    m_candidates.append({row, step.server, best.stratum, filtered.offsetSeconds, best.roundTripSeconds,
                          best.rootDelaySeconds, best.rootDispersionSeconds, best.precisionSeconds,
                          best.receivedAt, filtered.jitterSeconds});
 }

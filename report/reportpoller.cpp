@@ -18,6 +18,7 @@
 #include <QEventLoop>
 #include <QHash>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -48,7 +49,7 @@ public:
 // One server's poll: its own socket and exchange, one sample every spacing until enough have
 // answered or the server's time is up. A sample not answered by the next one's turn is given up
 // (a lost request is so retried within the time); a kiss-o'-death ends the sampling, as the
-// server asked. The clock filter then picks the sample to believe.
+// server asked. The clock filter then says what the samples come to.
 class ServerProbe final : public QObject
 {
 public:
@@ -61,6 +62,8 @@ public:
         m_deadline.start();
         connect(&m_exchange, &ServerExchange::finished, this, &ServerProbe::sampleFinished);
         m_nextSample.setSingleShot(true);
+        // A coarse timer may fire 5 % early, which the retry spacing below has no room for.
+        m_nextSample.setTimerType(Qt::PreciseTimer);
         connect(&m_nextSample, &QTimer::timeout, this, &ServerProbe::takeSample);
         QTimer::singleShot(options.timeout, this, [this] {
             m_exchange.timeOut();
@@ -78,14 +81,36 @@ private:
         m_givingUp = true;
         m_exchange.timeOut();
         m_givingUp = false;
-        const std::chrono::milliseconds left(m_options.timeout.count() - m_deadline.elapsed());
+        m_lastRequestAt = m_deadline.elapsed();
+        const std::chrono::milliseconds left(m_options.timeout.count() - m_lastRequestAt);
         m_exchange.start(m_step.server, m_settings, left, {m_step.address, AddressChoice::Rule::Exactly});
         ++m_requests;
+        scheduleNextSample();
+    }
+
+    // Servers that limit their clients' rate count every datagram that reaches them from one
+    // address and drop, or answer with a RATE kiss, one that comes sooner than their minimum
+    // after the one before (2 s by default). They measure that headway in whole seconds, rounded
+    // to the nearest, so anything from 1.5 s on passes. Once a server has answered, it has
+    // certainly counted the request, and the next waits the full spacing. Until then every
+    // request may have been lost on the way out and never counted; but it may as well have
+    // arrived and lost its answer, so even then the retry waits four fifths of the spacing
+    // (1.6 s): past the rounding, with a tenth of a second to spare for the path's delay
+    // changing between the two. That fits seven requests rather than five into 10 s, which
+    // is what a lossy path needs to get one answer through in nearly every run.
+    void scheduleNextSample()
+    {
+        const bool answered =
+            std::any_of(m_samples.cbegin(), m_samples.cend(), [](const PollStep& s) { return s.answered; });
+        const qint64 spacing =
+            answered ? m_options.sampleSpacing.count() : m_options.sampleSpacing.count() * 4 / 5;
+        const qint64 next = m_lastRequestAt + spacing;
         // However long the time-out, a server that keeps losing requests is asked a bounded number
         // of times.
-        if (m_requests < MaxReportSamples * 2 &&
-            m_deadline.elapsed() + m_options.sampleSpacing.count() < m_options.timeout.count())
-            m_nextSample.start(m_options.sampleSpacing);
+        if (m_requests < MaxReportSamples * 2 && next < m_options.timeout.count())
+            m_nextSample.start(std::chrono::milliseconds(std::max<qint64>(next - m_deadline.elapsed(), 0)));
+        else
+            m_nextSample.stop();
     }
 
     void sampleFinished(const PollStep& sample)
@@ -99,6 +124,9 @@ private:
         int answers = 0;
         for (const PollStep& s : std::as_const(m_samples))
             answers += s.answered ? 1 : 0;
+        // The first answer lengthens the wait for the next request to the full spacing.
+        if (answers == 1 && sample.answered && m_nextSample.isActive())
+            scheduleNextSample();
         if (kissed || failed || answers >= m_options.samples || !m_nextSample.isActive())
             finish();
     }
@@ -114,6 +142,8 @@ private:
         } else {
             const FilteredSamples filtered = FilterSamples(m_samples, NowNtpSeconds(m_clock));
             m_step = m_samples.at(filtered.chosen >= 0 ? filtered.chosen : m_samples.size() - 1);
+            if (filtered.chosen >= 0)
+                m_step.reading.offsetSeconds = filtered.offsetSeconds;
             m_step.jitterSeconds = filtered.jitterSeconds;
             m_step.answers = filtered.answered;
         }
@@ -132,6 +162,7 @@ private:
     QElapsedTimer m_deadline;
     QTimer m_nextSample;
     QList<PollStep> m_samples;
+    qint64 m_lastRequestAt = 0; // ms into the server's time
     int m_requests = 0;
     bool m_givingUp = false;
     bool m_done = false;

@@ -7,6 +7,7 @@
 #include "servers/settingsstore.h"
 #include "tests/support/ntpresponder.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -276,14 +277,15 @@ void ReportPollerTest::shouldKeepAtMost64RequestsInFlight()
         QStringList{"--report", "--format", "csv", "--timeout", "3", "--samples", "1"} + names, store);
 
     QCOMPARE(sentBeforeFirstTimeOut, ReportPoller::MaxInFlight);
-    // Each server's lost request is tried once more 2 s on, within its 3 s.
+    // Each server's lost request is tried once more 1.6 s on, within its 3 s.
     QCOMPARE(silent.requestCount(), 200);
     QCOMPARE(run.out.count(QStringLiteral(",timed out,")), 100);
     QCOMPARE(run.status, 2);
 }
 
 // A path that loses or delays some requests' replies: the report keeps sampling within the
-// server's time and believes the sample the path disturbed least.
+// server's time, never closer than the spacing once an answer came and never much closer before,
+// and believes what the samples the path disturbed least allow.
 void ReportPollerTest::shouldBelieveTheLeastDelayedSample_data()
 {
     QTest::addColumn<QString>("path"); // per request: p prompt, d replied 40 ms late, l lost
@@ -295,8 +297,8 @@ void ReportPollerTest::shouldBelieveTheLeastDelayedSample_data()
     QTest::newRow("lost requests retried") << "lplp" << 2 << 2 << 4 << false;
     QTest::newRow("duplicated replies count once") << "PP" << 2 << 2 << 2 << false;
     QTest::newRow("a single sample") << "d" << 1 << 1 << 1 << false;
-    // A fresh request every 150 ms for 1.25 s: eight or nine, as the timers fall.
-    QTest::newRow("every request lost") << "llllllllll" << 4 << 0 << -8 << false;
+    // Retried every 120 ms for 1.25 s: more than the nine that the full spacing would allow.
+    QTest::newRow("every request lost") << "lllllllllll" << 4 << 0 << -10 << false;
 }
 
 void ReportPollerTest::shouldBelieveTheLeastDelayedSample()
@@ -311,8 +313,19 @@ void ReportPollerTest::shouldBelieveTheLeastDelayedSample()
     QVERIFY2(responder.isListening(), qPrintable(responder.errorString()));
     responder.silent = true;
     int request = 0;
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    qint64 previousArrival = -1;
+    bool replied = false;
+    QStringList tooSoon;
     connect(&responder, &NtpResponder::requestReceived, &responder, [&](const QByteArray& datagram) {
+        // Loopback and one event loop: 10 ms for a request that waited behind the previous one.
+        const qint64 arrival = sinceStart.elapsed();
+        if (previousArrival >= 0 && arrival - previousArrival < (replied ? 150 : 120) - 10)
+            tooSoon << QStringLiteral("request %1 after %2 ms").arg(request).arg(arrival - previousArrival);
+        previousArrival = arrival;
         const QChar kind = path.at(std::min<qsizetype>(request++, path.size() - 1));
+        replied = replied || kind != u'l';
         // Stamped on arrival, sent late: the return path alone took the extra time.
         const QByteArray reply = BuildNtpReply(datagram, responder.fields, NtpResponder::realNow());
         const QHostAddress peer = responder.lastPeerAddress();
@@ -336,6 +349,7 @@ void ReportPollerTest::shouldBelieveTheLeastDelayedSample()
     options.servers = {QStringLiteral("127.0.0.1:%1").arg(responder.port())};
     const Report report = poller.collect(options);
 
+    QVERIFY2(tooSoon.isEmpty(), qPrintable(tooSoon.join(u", ")));
     QCOMPARE(report.rows.size(), 1);
     const ReportRow& row = report.rows.first();
     QCOMPARE(row.samples, answers);
