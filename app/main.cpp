@@ -3,8 +3,10 @@
 #include "platform/clockstepper.h"
 #include "platform/hostresolver.h"
 #include "platform/nativeudpchannel.h"
+#include "platform/notifier.h"
 #include "platform/qsettingsbackend.h"
 #include "platform/readingclock.h"
+#include "platform/singleinstance.h"
 #include "platform/startingconsole.h"
 #include "platform/systemclock.h"
 #include "platform/timeservice.h"
@@ -75,6 +77,11 @@ int main(int argc, char* argv[])
     // Places the history in the local data folder's Brevikon/Ostrelle; the settings' place does not
     // depend on it.
     QApplication::setOrganizationName(QStringLiteral("Brevikon"));
+    // A second start shows the running copy's window: two copies would each save their own list
+    // over the other's.
+    ostrelle::SingleInstance instance;
+    if (instance.claim() == ostrelle::SingleInstance::Claim::HandedOver)
+        return 0;
 
     ostrelle::SystemClock clock;
     ostrelle::QSettingsBackend store;
@@ -82,6 +89,7 @@ int main(int argc, char* argv[])
     ostrelle::WidgetMessageDialog messages;
     const std::unique_ptr<ostrelle::ClockStepper> stepper = ostrelle::CreateClockStepper(clock);
     const std::unique_ptr<ostrelle::TimeService> timeService = ostrelle::CreateTimeService();
+    const std::unique_ptr<ostrelle::Notifier> notifier = ostrelle::CreateNotifier();
     // Before the window, so that it outlives the history windows that read from it.
     ostrelle::HistoryRecorder history;
     ostrelle::MainWindow window(clock, store, channel, messages);
@@ -94,6 +102,10 @@ int main(int argc, char* argv[])
     messages.setParentWidget(&window);
     window.setHistoryRecorder(history);
     window.setTimeService(*timeService);
+    window.setNotifier(*notifier);
+    window.showTrayIcon();
+    QObject::connect(&instance, &ostrelle::SingleInstance::showRequested, &window,
+                     &ostrelle::MainWindow::bringToFront);
     window.show();
     return app.exec();
 }

@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/trayicon.h"
 #include "app/unhealthyrowdelegate.h"
 #include "dialogs/aboutdialog.h"
 #include "dialogs/addserverdialog.h"
@@ -7,8 +8,11 @@
 #include "dialogs/kit/controls.h"
 #include "dialogs/kit/twipslayout.h"
 #include "dialogs/optionsdialog.h"
+#include "platform/messagedialog.h"
 #include "platform/timeservice.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -34,7 +38,8 @@ MainWindow::MainWindow(Clock& clock, SettingsBackend& backend, UdpChannel& chann
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      m_messages(messages), m_monitor(clock, backend, channel, messages)
+      m_messages(messages), m_monitor(clock, backend, channel, messages),
+      m_status(m_monitor.cycle(), m_monitor.servers())
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Brevikon Ostrelle"));
@@ -50,6 +55,7 @@ MainWindow::MainWindow(Clock& clock, SettingsBackend& backend, UdpChannel& chann
 
     m_tickTimer.start();
     m_monitor.start();
+    m_status.setNotifying(m_monitor.settings().notify);
     showHeading();
     showLabels();
 }
@@ -133,7 +139,7 @@ void MainWindow::layOutControls()
         {m_aboutButton, 7560, 3120, 1092, 372},
     });
     // Every heading must fit its column; measure them on a probe header at the view's font.
-    QStandardItemModel headings(0, ServerListModel().columnCount());
+    QStandardItemModel headings(0, ServerListModel::Columns);
     QHeaderView probe(Qt::Horizontal);
     probe.setFont(m_serverView->horizontalHeader()->font());
     probe.setModel(&headings);
@@ -176,8 +182,12 @@ void MainWindow::showLabels()
     m_lastPollLabel->setText(cycle.lastPollText());
     m_synchronisedToLabel->setText(cycle.synchronisedToText());
     QString toolTip = cycle.synchronisedToToolTip();
-    // Only while this program steps the clock does another service's undoing matter.
-    if (const QString note = m_monitor.settings().adjustClock ? timeServiceNote() : QString();
+    // Only while this program steps the clock does another service's undoing matter; one that keeps
+    // the clock the pass itself names.
+    if (const QString note =
+            m_monitor.settings().adjustClock && m_timeService && m_timeService->state().mayUndoStep()
+                ? timeServiceNote()
+                : QString();
         !note.isEmpty())
         toolTip = toolTip.isEmpty() ? note : toolTip + QLatin1Char('\n') + note;
     m_synchronisedToLabel->setToolTip(toolTip);
@@ -186,8 +196,10 @@ void MainWindow::showLabels()
 
 void MainWindow::showHeading()
 {
-    // The headings show only while there are servers.
+    // The headings show only while there are servers; the columns, and with them their widths,
+    // come back with the first one.
     m_serverView->horizontalHeader()->setVisible(m_monitor.servers().rowCount() > 0);
+    fitColumns();
 }
 
 void MainWindow::showEvent(QShowEvent* event)
@@ -252,26 +264,108 @@ void MainWindow::openOptionsDialog()
     if (!m_optionsDialog) {
         m_optionsDialog = new OptionsDialog(this);
         m_optionsDialog->setSettings(m_monitor.settings());
-        connect(m_optionsDialog, &QDialog::accepted, this, [this] {
-            m_monitor.applySettings(m_optionsDialog->settings());
-            // Clock adjustment switched on or off changes what the tooltip says.
-            showLabels();
-        });
+        connect(m_optionsDialog, &QDialog::accepted, this,
+                [this] { applyOptions(m_optionsDialog->settings()); });
     }
     // The service may have been started or stopped since the dialog was last open.
-    m_optionsDialog->setClockAdjustmentNote(timeServiceNote());
+    const auto showNote = [this](const TimeServiceState& state) {
+        m_optionsDialog->setClockAdjustmentNote(TimeServiceHeadline(state), TimeServiceNote(state));
+    };
+    showNote(m_timeService ? m_timeService->state() : TimeServiceState());
+    m_optionsDialog->setTrayAvailable(m_trayIcon != nullptr);
+    if (m_timeService)
+        m_timeService->ask(m_optionsDialog, showNote);
     openDialog(m_optionsDialog);
 }
 
-void MainWindow::setTimeService(const TimeService& service)
+void MainWindow::applyOptions(Settings chosen)
+{
+    const bool wasAdjusting = m_monitor.settings().adjustClock;
+    // As read when Options opened: what the operator saw there is what they decided on.
+    const TimeServiceState service = m_timeService ? m_timeService->state() : TimeServiceState();
+    if (service.canHandOver && chosen.adjustClock && !wasAdjusting && service.keepsClock) {
+        const auto answer = m_messages.show(
+            QStringLiteral("Another time service keeps this clock, and the system refuses every change made "
+                           "here while it does.\n\nHand the clock over to Ostrelle? Yes: Ostrelle sets the "
+                           "clock after each poll (the system may ask for your password). No: Ostrelle only "
+                           "monitors the servers."),
+            QStringLiteral("Brevikon Ostrelle"), MessageDialog::Icon::None, MessageDialog::Buttons::YesNo,
+            MessageDialog::Button::No);
+        if (answer == MessageDialog::Button::Yes)
+            switchAutomaticSync(false);
+        else
+            chosen.adjustClock = false;
+    } else if (service.canHandOver && !chosen.adjustClock && wasAdjusting && !service.keepsClock) {
+        const auto answer =
+            m_messages.show(QStringLiteral("Give the clock back to the system's time service?"),
+                            QStringLiteral("Brevikon Ostrelle"), MessageDialog::Icon::None,
+                            MessageDialog::Buttons::YesNo, MessageDialog::Button::Yes);
+        if (answer == MessageDialog::Button::Yes)
+            switchAutomaticSync(true);
+    }
+    m_monitor.applySettings(chosen);
+    m_status.setNotifying(chosen.notify);
+    // Clock adjustment switched on or off changes what the tooltip says.
+    showLabels();
+}
+
+void MainWindow::switchAutomaticSync(bool on)
+{
+    m_timeService->setAutomaticSync(on, this, [this](bool ok, const QString& reason) {
+        // Declined or refused: the next pass finds the service still keeping the clock and says so.
+        if (!ok)
+            m_messages.show(QStringLiteral("The system's time service could not be switched."),
+                            QStringLiteral("Brevikon Ostrelle"), MessageDialog::Icon::Warning,
+                            MessageDialog::Buttons::Ok, MessageDialog::Button::Ok, reason);
+    });
+}
+
+void MainWindow::setTimeService(TimeService& service)
 {
     m_timeService = &service;
+    m_monitor.cycle().setTimeService(service);
     showLabels();
 }
 
 QString MainWindow::timeServiceNote() const
 {
     return m_timeService ? TimeServiceNote(m_timeService->state()) : QString();
+}
+
+void MainWindow::bringToFront()
+{
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::showTrayIcon()
+{
+    if (m_trayIcon || !QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    m_trayIcon = new TrayIcon(m_status, this);
+    connect(m_trayIcon, &TrayIcon::showRequested, this, &MainWindow::bringToFront);
+    connect(m_trayIcon, &TrayIcon::pollRequested, this, &MainWindow::pollNow);
+    connect(m_trayIcon, &TrayIcon::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    m_trayIcon->icon().show();
+}
+
+void MainWindow::pollNow()
+{
+    // Mid-pass, the pass goes on; hurrying it would cut the polled server's answer short.
+    if (m_monitor.cycle().pollRow() < 0)
+        m_monitor.cycle().pollSoon();
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !isMinimized() || !m_trayIcon ||
+        !m_monitor.settings().hideWhenMinimised)
+        return;
+    // After the window system has finished minimising it.
+    QMetaObject::invokeMethod(this, &QWidget::hide, Qt::QueuedConnection);
 }
 
 void MainWindow::openAboutDialog()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/desktopstatus.h"
 #include "app/monitor.h"
 #include "history/serverhistorywindow.h"
 
@@ -21,6 +22,7 @@ class HistoryExport;
 class HistoryRecorder;
 class OptionsDialog;
 class TimeService;
+class TrayIcon;
 
 // The main window: the server list, the "Synchronisation" frame and the five buttons. It shows
 // what the Monitor holds, drives its tick and hands the operator's actions and dialogs to it.
@@ -39,6 +41,8 @@ public:
     void clearServers();
     void openOptionsDialog();
     void openAboutDialog();
+    // Another start of the program asked for this window: shown, restored and raised.
+    void bringToFront();
 
     // History: recording of every poll, a window per server (double-click, Enter or the row's
     // context menu) and the export of all servers. Off until a recorder is given.
@@ -51,12 +55,25 @@ public:
     void exportAllHistory();
     HistoryExport* historyExport() const { return m_historyExport; }
 
-    // Another service that keeps the clock (Windows Time): while it may undo a step, clock
-    // adjustment in Options and the "Synchronised to:" tooltip say so. None until one is given.
-    void setTimeService(const TimeService& service);
+    // Another service that keeps the clock (systemd-timedated's automatic synchronisation, Windows
+    // Time): clock adjustment in Options and the "Synchronised to:" tooltip say so, no step is
+    // tried while it keeps the clock, and switching adjustment on or off offers to hand the clock
+    // over or back. None until one is given.
+    void setTimeService(TimeService& service);
+
+    // Desktop notifications of what changes, while the operator leaves them switched on in Options.
+    void setNotifier(Notifier& notifier) { m_status.setNotifier(notifier); }
+    const DesktopStatus& desktopStatus() const { return m_status; }
+    // A tray icon where the desktop has a tray; minimising then hides the window to it when the
+    // operator chose so in Options.
+    void showTrayIcon();
+    TrayIcon* trayIcon() const { return m_trayIcon; }
+    // Starts a pass now unless one is under way.
+    void pollNow();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildControls();
@@ -69,6 +86,8 @@ private:
     void showServerMenu(const QPoint& position);
     void historyExported(const QString& fileName, const QString& error);
     QString timeServiceNote() const;
+    void applyOptions(Settings chosen);
+    void switchAutomaticSync(bool on);
 
     MessageDialog& m_messages;
     Monitor m_monitor;
@@ -96,7 +115,9 @@ private:
     QHash<QString, QPointer<ServerHistoryWindow>> m_historyWindows;
     SaveFileChooser m_chooseFile;
 
-    const TimeService* m_timeService = nullptr;
+    TimeService* m_timeService = nullptr;
+    DesktopStatus m_status;
+    TrayIcon* m_trayIcon = nullptr;
 };
 
 } // namespace ostrelle

@@ -67,6 +67,13 @@ OptionsDialog::OptionsDialog(QWidget* parent) : FixedDialog(QStringLiteral("Ostr
     m_systemTimeFrame = makeNamed<QGroupBox>(QStringLiteral("Frame2"), QStringLiteral("System Time"), this);
     m_adjustClockCheck = makeNamed<QCheckBox>(QStringLiteral("CheckAdj"),
                                               QStringLiteral("Adjust System Time"), m_systemTimeFrame);
+    m_timeServiceLabel = makeLabel(QString(), QStringLiteral("LabelTimeService"), m_systemTimeFrame);
+    m_timeServiceLabel->setWordWrap(true);
+    m_desktopFrame = makeNamed<QGroupBox>(QStringLiteral("FrameDesktop"), QStringLiteral("Desktop"), this);
+    m_notifyCheck = makeNamed<QCheckBox>(QStringLiteral("CheckNotify"), QStringLiteral("Show notifications"),
+                                         m_desktopFrame);
+    m_hideWhenMinimisedCheck = makeNamed<QCheckBox>(QStringLiteral("CheckTray"),
+                                                    QStringLiteral("Minimise to the tray"), m_desktopFrame);
     m_pollInterval =
         makeSliderRow(QStringLiteral("Frame1"), QStringLiteral("NTP Polling Frequency "),
                       QStringLiteral("Slider1"), QStringLiteral("Label1"), PollMinutesSlider, minutesLabel);
@@ -82,7 +89,9 @@ OptionsDialog::OptionsDialog(QWidget* parent) : FixedDialog(QStringLiteral("Ostr
     setTabOrder(okButton, cancelButton);
     setTabOrder(cancelButton, m_pollInterval.slider);
     setTabOrder(m_pollInterval.slider, m_adjustClockCheck);
-    setTabOrder(m_adjustClockCheck, m_referenceAge.slider);
+    setTabOrder(m_adjustClockCheck, m_notifyCheck);
+    setTabOrder(m_notifyCheck, m_hideWhenMinimisedCheck);
+    setTabOrder(m_hideWhenMinimisedCheck, m_referenceAge.slider);
     setTabOrder(m_referenceAge.slider, m_stratum.slider);
     okButton->setFocus();
     connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
@@ -103,17 +112,24 @@ void OptionsDialog::layOut()
     showWidest(m_referenceAge.label, ReferenceAgeLimitMinutes, minutesLabel, fraction);
     showWidest(m_stratum.label, StratumLimitRange, stratumLabel);
 
-    TwipsLayout layout(this, 3480, 4272);
-    layout.place({{m_systemTimeFrame, 120, 120, 3252, 612}, {m_adjustClockCheck, 240, 240, 2052, 252}});
-    int top = 840;
+    // The time service's headline and the desktop's frame push the sliders down.
+    constexpr int Added = 1452;
+    TwipsLayout layout(this, 3480, 4272 + Added);
+    layout.place({{m_systemTimeFrame, 120, 120, 3252, 1092},
+                  {m_adjustClockCheck, 240, 240, 2052, 252},
+                  {m_timeServiceLabel, 240, 540, 2892, 504},
+                  {m_desktopFrame, 120, 1320, 3252, 852},
+                  {m_notifyCheck, 240, 240, 2892, 252},
+                  {m_hideWhenMinimisedCheck, 240, 516, 2892, 252}});
+    int top = 840 + Added;
     for (const SliderRow& row : {m_pollInterval, m_referenceAge, m_stratum}) {
         layout.place({{row.frame, 120, top, 3252, 732},
                       {row.slider, 120, 240, 2292, 372},
                       {row.label, 2520, 360, 612, 252}});
         top += 840;
     }
-    layout.place({{findChild<QPushButton*>(QStringLiteral("Command1")), 600, 3600, 972, 372},
-                  {findChild<QPushButton*>(QStringLiteral("Command2")), 1800, 3600, 972, 372}});
+    layout.place({{findChild<QPushButton*>(QStringLiteral("Command1")), 600, 3600 + Added, 972, 372},
+                  {findChild<QPushButton*>(QStringLiteral("Command2")), 1800, 3600 + Added, 972, 372}});
     layout.apply();
 
     m_pollInterval.label->setText(loaded[0]);
@@ -130,6 +146,8 @@ void OptionsDialog::setSettings(const Settings& settings)
     const QSignalBlocker block3(m_stratum.slider);
 
     m_adjustClockCheck->setChecked(settings.adjustClock);
+    m_notifyCheck->setChecked(settings.notify);
+    m_hideWhenMinimisedCheck->setChecked(settings.hideWhenMinimised);
     m_pollInterval.label->setText(MinutesText(settings.pollIntervalSeconds));
     m_pollInterval.slider->setValue(
         SliderPosition(RoundedMinutes(settings.pollIntervalSeconds), PollIntervalMinutes));
@@ -144,15 +162,25 @@ Settings OptionsDialog::settings() const
 {
     Settings chosen = m_settings;
     chosen.adjustClock = m_adjustClockCheck->isChecked();
+    chosen.notify = m_notifyCheck->isChecked();
+    chosen.hideWhenMinimised = m_hideWhenMinimisedCheck->isChecked();
     chosen.pollIntervalSeconds = m_pollInterval.slider->value() * 60;
     chosen.referenceAgeLimitSeconds = m_referenceAge.slider->value() * 60;
     chosen.stratumLimit = m_stratum.slider->value();
     return chosen;
 }
 
-void OptionsDialog::setClockAdjustmentNote(const QString& note)
+void OptionsDialog::setClockAdjustmentNote(const QString& headline, const QString& note)
 {
+    m_timeServiceLabel->setText(headline);
     m_adjustClockCheck->setToolTip(note);
+    m_timeServiceLabel->setToolTip(note);
+}
+
+void OptionsDialog::setTrayAvailable(bool available)
+{
+    // Minimising to a tray that is not there would leave no way back to the window.
+    m_hideWhenMinimisedCheck->setEnabled(available);
 }
 
 } // namespace ostrelle

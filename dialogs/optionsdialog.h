@@ -12,7 +12,8 @@ namespace ostrelle {
 
 struct SliderRange;
 
-// "Ostrelle Options": the polling interval, the two highlight limits and clock adjustment.
+// "Ostrelle Options": the polling interval, the two highlight limits, clock adjustment and the
+// desktop's switches.
 // setSettings() fills the controls; moving a slider changes only its label; OK emits accepted()
 // and settings() then holds the controls' values.
 class OptionsDialog : public FixedDialog
@@ -23,9 +24,11 @@ public:
 
     void setSettings(const Settings& settings);
     Settings settings() const;
-    // Why a step may not last (another service that keeps the clock), as clock adjustment's
-    // tooltip; empty for none.
-    void setClockAdjustmentNote(const QString& note);
+    // Another service that keeps the clock or may undo a step: headline shown beside clock
+    // adjustment, note as its tooltip; empty for none.
+    void setClockAdjustmentNote(const QString& headline, const QString& note);
+    // Without a system tray, minimising to it cannot be chosen.
+    void setTrayAvailable(bool available);
 
 private:
     struct SliderRow
@@ -41,6 +44,10 @@ private:
     Settings m_settings;
     QGroupBox* m_systemTimeFrame;
     QCheckBox* m_adjustClockCheck;
+    QLabel* m_timeServiceLabel;
+    QGroupBox* m_desktopFrame;
+    QCheckBox* m_notifyCheck;
+    QCheckBox* m_hideWhenMinimisedCheck;
     SliderRow m_pollInterval;
     SliderRow m_referenceAge;
     SliderRow m_stratum;

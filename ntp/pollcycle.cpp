@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "platform/directclockstepper.h"
 #include "platform/messagedialog.h"
+#include "platform/timeservice.h"
 #include "platform/udpchannel.h"
 #include "servers/serverformat.h"
 #include "servers/serverlistmodel.h"
@@ -181,25 +182,48 @@ void PollCycle::endOfPass()
     const QList<SourceCandidate> candidates = std::exchange(m_candidates, {});
     const AgreementResult agreement = chooseClockSource(candidates, now, m_clock.resolution());
     markAgreementProblems(candidates, agreement);
+    emit passFinished(agreement.why == NoClockSource::NoMajority);
 
     if (m_settings.adjustClock) {
         if (!agreement.chosen) {
             m_synchronisedToToolTip = ClockNotSetText(agreement);
-        } else if (m_stepper->busy()) {
+        } else if (m_stepper->busy() || m_askingTimeService) {
             // The operator may still be typing a password for an earlier pass's step.
             m_synchronisedToToolTip = QStringLiteral(
                 "Clock not set: an earlier change of the clock is still waiting for an answer");
         } else {
-            const SourceCandidate& source = candidates.at(static_cast<qsizetype>(*agreement.chosen));
-            m_pendingStep = source;
-            // Whole microseconds: the offset carries no finer truth (NtpSeconds as a double resolve
-            // about half a microsecond), and the system service takes microseconds. The stepper
-            // may answer before step() returns, or in a later pass.
-            m_stepper->step(
-                std::chrono::round<std::chrono::microseconds>(AgreementSeconds(source.offsetSeconds)));
+            m_pendingStep = candidates.at(static_cast<qsizetype>(*agreement.chosen));
+            if (m_timeService) {
+                // Read now, when it matters: the service may have been switched since the last pass.
+                m_askingTimeService = true;
+                m_timeService->ask(this, [this](const TimeServiceState& state) {
+                    m_askingTimeService = false;
+                    stepUnlessKept(state);
+                });
+            } else {
+                stepUnlessKept({});
+            }
         }
     }
     emit labelsChanged();
+}
+
+void PollCycle::stepUnlessKept(const TimeServiceState& state)
+{
+    if (!m_pendingStep)
+        return;
+    if (state.keepsClock) {
+        // The system would refuse the step: say who keeps the clock instead of trying.
+        m_pendingStep.reset();
+        m_synchronisedToToolTip = TimeServiceNote(state);
+        emit labelsChanged();
+        return;
+    }
+    // Whole microseconds: the offset carries no finer truth (NtpSeconds as a double resolve about
+    // half a microsecond), and the system service takes microseconds. The stepper may answer
+    // before step() returns, or in a later pass.
+    m_stepper->step(
+        std::chrono::round<std::chrono::microseconds>(AgreementSeconds(m_pendingStep->offsetSeconds)));
 }
 
 void PollCycle::markAgreementProblems(const QList<SourceCandidate>& candidates,
@@ -235,8 +259,10 @@ void PollCycle::clockStepFinished(bool ok, const QString& reason, bool cancelled
         m_synchronisedToText = source.server;
         m_lastAdjustmentText = SecondsText(source.offsetSeconds) + QStringLiteral(" secs");
         m_synchronisedToToolTip.clear();
+        emit clockStepped(source.server, source.offsetSeconds);
     } else {
         m_synchronisedToToolTip = ClockRefusedText(reason, cancelled);
+        emit clockRefused(reason, cancelled);
         // The operator who declined knows; asking again is for the Options dialog.
         if (!cancelled) {
             showOnce(m_clockMessageOpen, QStringLiteral("Unable to set system time."),

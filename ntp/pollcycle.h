@@ -24,6 +24,8 @@ class Clock;
 class ClockStepper;
 class HostResolver;
 class ServerListModel;
+class TimeService;
+struct TimeServiceState;
 
 // A server of the current pass that may set the clock.
 struct SourceCandidate
@@ -59,6 +61,9 @@ public:
     void setSettings(const Settings& settings);
     // What steps the clock at the end of a pass; without one, the clock is set directly.
     void setClockStepper(ClockStepper& stepper);
+    // Another service that may keep the clock: asked at the end of each pass that would step it,
+    // and while it keeps the clock no step is tried. Without one, every such pass steps.
+    void setTimeService(const TimeService& service) { m_timeService = &service; }
     const Settings& settings() const { return m_settings; }
     // Names are looked up through resolver, and a name of several addresses is one row that asks
     // one address, stays with it while it answers, and moves on to the next when it falls silent.
@@ -106,10 +111,18 @@ public:
 signals:
     void labelsChanged();
     void serverPolled(const ostrelle::PollStep& step);
+    // A pass ended and the list's rows show its verdicts; noMajority: servers answered, but no
+    // point was shared by more than half of them.
+    void passFinished(bool noMajority);
+    // The clock was moved by offsetSeconds (positive: forward) from server.
+    void clockStepped(const QString& server, double offsetSeconds);
+    // The clock was not moved although a source was chosen: why, and whether the operator declined.
+    void clockRefused(const QString& reason, bool cancelled);
 
 private:
     void endOfPass();
     void markAgreementProblems(const QList<SourceCandidate>& candidates, const AgreementResult& agreement);
+    void stepUnlessKept(const TimeServiceState& state);
     void clockStepFinished(bool ok, const QString& reason, bool cancelled);
     void stepFinished(const PollStep& step);
     void recordStep(int row, const PollStep& step);
@@ -144,6 +157,8 @@ private:
 
     std::unique_ptr<ClockStepper> m_directStepper;
     ClockStepper* m_stepper = nullptr;
+    const TimeService* m_timeService = nullptr;
+    bool m_askingTimeService = false;
     // The source of the step the stepper has not answered yet; its answer sets the labels.
     std::optional<SourceCandidate> m_pendingStep;
 

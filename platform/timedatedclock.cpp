@@ -3,6 +3,8 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QPointer>
+#include <QVariantMap>
 
 namespace ostrelle {
 
@@ -73,6 +75,56 @@ void TimedatedClockStepper::noAnswer()
     m_pending = nullptr;
     const std::chrono::duration<double> waited = m_answerWait;
     finish(false, QStringLiteral("No answer from systemd-timedated within %1 s").arg(waited.count()), false);
+}
+
+TimedatedTimeService::TimedatedTimeService(const QDBusConnection& bus) : m_bus(bus) {}
+
+void TimedatedTimeService::ask(QObject* context, Answer answer) const
+{
+    // No system bus or no timedated: nothing keeps the clock that this program could hand over.
+    if (!m_bus.isConnected()) {
+        m_last = {};
+        answer(m_last);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        Service, Path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
+    call << Interface;
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, int(AnswerWait.count())), context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
+                     [this, answer = std::move(answer)](QDBusPendingCallWatcher* finished) {
+                         finished->deleteLater();
+                         const QDBusPendingReply<QVariantMap> reply = *finished;
+                         TimeServiceState state;
+                         if (!reply.isError()) {
+                             const QVariantMap properties = reply.value();
+                             state.keepsClock = properties.value(QStringLiteral("NTP")).toBool();
+                             state.synchronised =
+                                 properties.value(QStringLiteral("NTPSynchronized")).toBool();
+                             state.canHandOver = properties.value(QStringLiteral("CanNTP")).toBool();
+                         }
+                         m_last = state;
+                         answer(state);
+                     });
+}
+
+void TimedatedTimeService::setAutomaticSync(bool on, QObject* context, Done done)
+{
+    if (!m_bus.isConnected()) {
+        done(false, QStringLiteral("The system bus cannot be reached: %1").arg(m_bus.lastError().message()));
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Interface, QStringLiteral("SetNTP"));
+    call << on << true;
+    call.setInteractiveAuthorizationAllowed(true);
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, int(SwitchWait.count())), context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
+                     [done = std::move(done)](QDBusPendingCallWatcher* finished) {
+                         finished->deleteLater();
+                         const QDBusPendingReply<> reply = *finished;
+                         const QDBusError error = reply.error();
+                         done(!reply.isError(), error.message().isEmpty() ? error.name() : error.message());
+                     });
 }
 
 } // namespace ostrelle

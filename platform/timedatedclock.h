@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/clockstepper.h"
+#include "platform/timeservice.h"
 
 #include <QDBusConnection>
 #include <QTimer>
@@ -39,6 +40,26 @@ private:
     std::chrono::milliseconds m_answerWait;
     QTimer m_answerTimer;
     QDBusPendingCallWatcher* m_pending = nullptr; // a child of this stepper
+};
+
+// systemd-timedated's automatic synchronisation (CanNTP, NTP, NTPSynchronized). They change
+// without a signal, so each ask() reads them afresh. While NTP is on, timedated refuses every
+// SetTime; SetNTP hands the clock over or back, with polkit asking for a password.
+class TimedatedTimeService final : public TimeService
+{
+public:
+    static constexpr std::chrono::milliseconds AnswerWait{5000};
+    static constexpr std::chrono::milliseconds SwitchWait{90000}; // room for a password prompt
+
+    explicit TimedatedTimeService(const QDBusConnection& bus);
+
+    TimeServiceState state() const override { return m_last; }
+    void ask(QObject* context, Answer answer) const override;
+    void setAutomaticSync(bool on, QObject* context, Done done) override;
+
+private:
+    QDBusConnection m_bus;
+    mutable TimeServiceState m_last;
 };
 
 } // namespace ostrelle

@@ -49,7 +49,9 @@ int ServerListModel::rowCount(const QModelIndex& parent) const
 
 int ServerListModel::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : ColumnCount;
+    // No rows at all, the heading row included: a view (and a screen reader reading it) shows no
+    // headings over an empty list.
+    return parent.isValid() || m_records.isEmpty() ? 0 : ColumnCount;
 }
 
 QVariant ServerListModel::data(const QModelIndex& index, int role) const
@@ -115,11 +117,8 @@ QStringList ServerListModel::names() const
 
 int ServerListModel::addServer(const QString& name)
 {
-    const int row = static_cast<int>(m_records.size());
-    beginInsertRows({}, row, row);
-    m_records.append(waitingServer(name));
-    endInsertRows();
-    return row;
+    addServers({name});
+    return static_cast<int>(m_records.size()) - 1;
 }
 
 void ServerListModel::addServers(const QStringList& names)
@@ -127,17 +126,30 @@ void ServerListModel::addServers(const QStringList& names)
     if (names.isEmpty())
         return;
     const int first = static_cast<int>(m_records.size());
-    beginInsertRows({}, first, first + static_cast<int>(names.size()) - 1);
+    // The columns come with the first rows: the table changes shape, not just length.
+    const bool wasEmpty = first == 0;
+    if (wasEmpty)
+        beginResetModel();
+    else
+        beginInsertRows({}, first, first + static_cast<int>(names.size()) - 1);
     m_records.reserve(m_records.size() + names.size());
     for (const QString& name : names)
         m_records.append(waitingServer(name));
-    endInsertRows();
+    if (wasEmpty)
+        endResetModel();
+    else
+        endInsertRows();
 }
 
 void ServerListModel::removeServer(int row)
 {
     if (!isRow(row))
         return;
+    // The last row takes the columns with it.
+    if (m_records.size() == 1) {
+        clear();
+        return;
+    }
     beginRemoveRows({}, row, row);
     m_records.removeAt(row);
     endRemoveRows();

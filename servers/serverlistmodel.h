@@ -8,7 +8,9 @@
 
 namespace ostrelle {
 
-// The monitored servers, one row each from 0 in the order added, and the only server list.
+// The monitored servers, one row each from 0 in the order added, and the only server list. An
+// empty list has no columns either, so that no heading shows over it; the first server brings
+// them and the last takes them, each through a reset.
 // Red text marks an unhealthy row, and its tooltip and accessible description say why; every
 // cell is centred.
 class ServerListModel final : public QAbstractTableModel
@@ -16,6 +18,8 @@ class ServerListModel final : public QAbstractTableModel
     Q_OBJECT
 public:
     using QAbstractTableModel::QAbstractTableModel;
+
+    static constexpr int Columns = static_cast<int>(ServerColumn::Count);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -22,6 +22,10 @@ const QString KeyPollInterval = QStringLiteral("NtpPoll");
 const QString KeyReferenceAgeLimit = QStringLiteral("RefTimeHighlight");
 const QString KeyStratumLimit = QStringLiteral("StratumHighlight");
 const QString KeyServerCount = QStringLiteral("NtpServerCnt");
+// Keys of their own for the desktop's switches, so that earlier files read the same; named to
+// sort after NtpPoll, so that an earlier file's first lines stay as they were.
+const QString KeyNotify = QStringLiteral("ShowNotifications");
+const QString KeyHideWhenMinimised = QStringLiteral("TrayOnMinimise");
 
 // "NtpServer" and the index with at least four digits: NtpServer0001, NtpServer10000.
 QString serverKey(qsizetype index)
@@ -103,8 +107,14 @@ StoredState SettingsStore::loadSettings()
     };
     StoredState state;
     Settings& s = state.settings;
-    // Only a stored 1 turns adjustment on, as the check box shows it.
-    s.adjustClock = RoundHalfToEven(ReadNumber(get(KeyAdjustClock, QStringLiteral("0")))) == 1.0;
+    // Only a stored 1 turns a switch on, as the check box shows it.
+    const auto isOn = [&get](const QString& key, bool byDefault) {
+        return RoundHalfToEven(ReadNumber(get(key, byDefault ? QStringLiteral("1") : QStringLiteral("0")))) ==
+               1.0;
+    };
+    s.adjustClock = isOn(KeyAdjustClock, false);
+    s.notify = isOn(KeyNotify, true);
+    s.hideWhenMinimised = isOn(KeyHideWhenMinimised, false);
     s.pollIntervalSeconds = ReadClamped(get(KeyPollInterval, QStringLiteral("60")),
                                         PollIntervalMinutes.minimum * 60, PollIntervalMinutes.maximum * 60);
     s.referenceAgeLimitSeconds =
@@ -142,6 +152,8 @@ bool SettingsStore::saveSettings(const Settings& settings, const QStringList& se
     save(KeyPollInterval, NumberText(settings.pollIntervalSeconds));
     save(KeyReferenceAgeLimit, NumberText(settings.referenceAgeLimitSeconds));
     save(KeyStratumLimit, NumberText(settings.stratumLimit));
+    save(KeyNotify, NumberText(settings.notify ? 1 : 0));
+    save(KeyHideWhenMinimised, NumberText(settings.hideWhenMinimised ? 1 : 0));
 
     // An empty list has always been stored as -1, and earlier files must keep reading the same.
     save(KeyServerCount, NumberText(servers.isEmpty() ? -1 : servers.size()));

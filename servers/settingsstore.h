@@ -17,6 +17,8 @@ struct Settings
     int pollIntervalSeconds = 60;       // between the end of one pass and the next
     int referenceAgeLimitSeconds = 600; // an older reference time marks the row
     int stratumLimit = 15;              // a higher stratum marks the row
+    bool notify = true;                 // desktop notifications of what changed
+    bool hideWhenMinimised = false;     // minimising leaves only the tray icon, where there is a tray
 
     bool operator==(const Settings&) const = default;
 };

@@ -2,6 +2,7 @@
 #include "platform/fakes/faketimeservice.h"
 #include "tests/support/windowrig.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -19,6 +20,15 @@ struct Harness : WindowRig
     explicit Harness(const QStringList& servers = {}) : WindowRig(storedServers(servers)) {}
     QTableView* grid() { return control<QTableView>(&window, "MSFlexGridNtp"); }
     QString status(int row) { return grid()->model()->index(row, 1).data().toString(); }
+    // The headings a screen reader finds over the list.
+    int readableHeadings()
+    {
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(grid());
+        int headings = 0;
+        for (int i = 0; i < list->childCount(); ++i)
+            headings += list->child(i)->role() == QAccessible::ColumnHeader ? 1 : 0;
+        return headings;
+    }
     void clickRow(int row)
     {
         window.show();
@@ -41,6 +51,7 @@ private slots:
         Harness h;
         QCOMPARE(h.grid()->model()->rowCount(), 0);
         QVERIFY(h.grid()->horizontalHeader()->isHidden());
+        QCOMPARE(h.readableHeadings(), 0);
         QStringList labels;
         for (const char* name : {"LabelPoll", "LabelSync", "LabelAdjust"})
             labels << control<QLabel>(&h.window, name)->text();
@@ -84,6 +95,7 @@ private slots:
         QTEST(h.storedText("NtpServerCnt"), "storedCount");
         QCOMPARE(h.monitor().servers().names(), remaining);
         QCOMPARE(h.grid()->horizontalHeader()->isHidden(), remaining.isEmpty());
+        QCOMPARE(h.readableHeadings(), remaining.isEmpty() ? 0 : ServerListModel::Columns);
         // The removed row's selection is gone: a second Remove does nothing.
         click(&h.window, "CommandRemove");
         QCOMPARE(h.monitor().servers().names(), remaining);

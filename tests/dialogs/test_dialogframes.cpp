@@ -25,7 +25,7 @@ private slots:
         QTest::newRow("Add NTP Server") << "CommandAdd > Command1 Command2 ComboNtp Command1";
         QTest::newRow("About Brevikon Ostrelle") << "CommandAbout > Command1 Command1";
         QTest::newRow("Ostrelle Options")
-            << "CommandOptions > Command1 Command2 Slider1 CheckAdj Slider2 Slider3 Command1";
+            << "CommandOptions > Command1 Command2 Slider1 CheckAdj CheckNotify Slider2 Slider3 Command1";
     }
 
     void shouldBehaveAsAFixedWindow()

@@ -1,5 +1,8 @@
+#include "app/mainwindow.h"
+#include "dialogs/optionsdialog.h"
 #include "ntp/pollcycle.h"
 #include "platform/fakes/fakeclock.h"
+#include "platform/fakes/memorysettingsbackend.h"
 #include "platform/fakes/scriptedmessagedialog.h"
 #include "platform/nativeudpchannel.h"
 #include "platform/timedatedclock.h"
@@ -9,7 +12,11 @@
 #include "tests/support/privatebus.h"
 #include "timekeeping/ntptime.h"
 
+#include <QCheckBox>
+#include <QLabel>
 #include <QLocale>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <memory>
 
@@ -68,6 +75,15 @@ private slots:
             QDBusConnection::connectToBus(m_bus->address(), QStringLiteral("timedated"));
         QVERIFY2(service.isConnected(), qPrintable(service.lastError().message()));
         QVERIFY(m_timedated.registerOn(service));
+    }
+
+    void init()
+    {
+        m_timedated.answer = FakeTimedated::Answer::Success;
+        m_timedated.calls.clear();
+        m_timedated.ntpCalls.clear();
+        m_timedated.ntp = false;
+        m_timedated.canNtp = true;
     }
 
     void cleanupTestCase()
@@ -152,10 +168,89 @@ private slots:
         QDBusConnection::disconnectFromBus(QStringLiteral("client"));
     }
 
+    // While timedated's automatic synchronisation keeps the clock, passes with adjustment on try
+    // no step and show no refusal; Options and the tooltip say who keeps the clock. Switching
+    // adjustment on offers the hand-over, after which the next pass sets the clock; switching it
+    // off offers to give the clock back.
+    void shouldLeaveTheClockToAnotherServiceUntilHandedOver()
+    {
+        m_timedated.ntp = true;
+        m_timedated.ntpSynchronized = true;
+        FakeClock clock;
+        Servers servers({0.0, 0.0, 0.0}, {2, 2, 2}, clock);
+        QVERIFY2(servers.error().isEmpty(), qPrintable(servers.error()));
+        MemorySettingsBackend store;
+        store.seed(QStringLiteral("Settings"), QStringLiteral("SysTimeAdj"), QStringLiteral(" 1"));
+        store.seed(QStringLiteral("Settings"), QStringLiteral("NtpServerCnt"), QStringLiteral(" 3"));
+        for (int i = 0; i < 3; ++i)
+            store.seed(QStringLiteral("Settings"),
+                       QStringLiteral("NtpServer%1").arg(i + 1, 4, 10, QLatin1Char('0')),
+                       servers.responders.at(std::size_t(i))->address().toString());
+        NativeUdpChannel channel(servers.responders.front()->port(), 0);
+        ScriptedMessageDialog messages;
+        const QDBusConnection bus = QDBusConnection::connectToBus(m_bus->address(), QStringLiteral("client"));
+        TimedatedClockStepper stepper(bus);
+        TimedatedTimeService service(bus);
+        MainWindow window(clock, store, channel, messages);
+        PollCycle& cycle = window.monitor().cycle();
+        QSignalSpy passes(&cycle, &PollCycle::passFinished);
+        cycle.setClockStepper(stepper);
+        window.setTimeService(service);
+        const auto* synchronisedTo = window.findChild<QLabel*>(QStringLiteral("LabelSync"));
+        const auto nextPass = [&] {
+            // Between passes, so that hurrying the next one cuts no answer short.
+            QTRY_VERIFY_WITH_TIMEOUT(cycle.pollRow() < 0, WaitMs);
+            const qsizetype before = passes.size();
+            cycle.pollSoon();
+            QTRY_COMPARE_WITH_TIMEOUT(passes.size(), before + 1, WaitMs);
+        };
+
+        QTRY_COMPARE_WITH_TIMEOUT(passes.size(), 1, WaitMs);
+        nextPass();
+        nextPass();
+        QTRY_COMPARE_WITH_TIMEOUT(synchronisedTo->toolTip(),
+                                  "Another time service keeps this clock, and has synchronised it.", WaitMs);
+        QCOMPARE(synchronisedTo->text(), "None");
+        QVERIFY(m_timedated.calls.isEmpty());
+        QVERIFY(messages.shown.isEmpty());
+
+        const auto chooseAdjustment = [&](bool on, const QString& headline) {
+            window.findChild<QPushButton*>(QStringLiteral("CommandOptions"))->click();
+            auto* options = window.findChild<OptionsDialog*>();
+            const auto* label = options->findChild<QLabel*>(QStringLiteral("LabelTimeService"));
+            // The headline is read afresh when Options opens.
+            QTRY_COMPARE_WITH_TIMEOUT(label->text(), headline, WaitMs);
+            options->findChild<QCheckBox*>(QStringLiteral("CheckAdj"))->setChecked(on);
+            options->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+        };
+        // Off again while the other service keeps the clock: there is nothing to give back.
+        chooseAdjustment(false, "Another time service keeps this clock");
+        QVERIFY(messages.shown.isEmpty() && m_timedated.ntpCalls.isEmpty());
+
+        messages.answers = {MessageDialog::Button::Yes};
+        chooseAdjustment(true, "Another time service keeps this clock");
+        QCOMPARE(messages.shown.size(), 1);
+        QCOMPARE(messages.shown.first().buttons, MessageDialog::Buttons::YesNo);
+        QTRY_COMPARE_WITH_TIMEOUT(m_timedated.ntpCalls.size(), 1, WaitMs);
+        QVERIFY(!m_timedated.ntpCalls.first().useNtp && m_timedated.ntpCalls.first().interactiveFlag);
+        nextPass();
+        QTRY_COMPARE_WITH_TIMEOUT(m_timedated.calls.size(), 1, WaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(synchronisedTo->text() != "None", WaitMs);
+        QCOMPARE(messages.shown.size(), 1);
+
+        messages.answers = {MessageDialog::Button::Yes};
+        chooseAdjustment(false, "");
+        QCOMPARE(messages.shown.size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(m_timedated.ntpCalls.size(), 2, WaitMs);
+        QVERIFY(m_timedated.ntpCalls.last().useNtp);
+        QVERIFY(m_timedated.ntp);
+        QDBusConnection::disconnectFromBus(QStringLiteral("client"));
+    }
+
 private:
     std::unique_ptr<PrivateBus> m_bus;
     FakeTimedated m_timedated;
 };
 
-QTEST_GUILESS_MAIN(ClockSettingE2eTest)
+QTEST_MAIN(ClockSettingE2eTest)
 #include "test_clocksetting_e2e.moc"

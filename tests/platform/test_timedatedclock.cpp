@@ -32,6 +32,10 @@ private slots:
     {
         m_timedated.answer = FakeTimedated::Answer::Success;
         m_timedated.calls.clear();
+        m_timedated.ntpCalls.clear();
+        m_timedated.ntp = false;
+        m_timedated.canNtp = true;
+        m_timedated.ntpSynchronized = false;
     }
     void cleanupTestCase()
     {
@@ -146,13 +150,66 @@ private slots:
         QCOMPARE(m_timedated.calls.size(), 2);
     }
 
+    // The three properties are read afresh at each ask; switching NTP asks timedated with
+    // interactive authorisation, and where it cannot (no NTP service installed) says why.
+    void shouldReadAndSwitchAutomaticSynchronisation_data()
+    {
+        QTest::addColumn<bool>("canNtp");
+        QTest::addColumn<bool>("ntp");
+        QTest::addColumn<bool>("synchronised");
+        QTest::newRow("kept and synchronised, handed over") << true << true << true;
+        QTest::newRow("kept, not yet synchronised") << true << true << false;
+        QTest::newRow("handed over, given back") << true << false << false;
+        QTest::newRow("no NTP service to switch") << false << false << false;
+    }
+    void shouldReadAndSwitchAutomaticSynchronisation()
+    {
+        QFETCH(bool, canNtp);
+        QFETCH(bool, ntp);
+        QFETCH(bool, synchronised);
+        m_timedated.canNtp = canNtp;
+        m_timedated.ntp = ntp;
+        m_timedated.ntpSynchronized = synchronised;
+        TimedatedTimeService service(client());
+        QObject context;
+        QList<TimeServiceState> answers;
+        service.ask(&context, [&answers](const TimeServiceState& state) { answers.append(state); });
+        QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 1, 10000);
+        const TimeServiceState& state = answers.first();
+        QCOMPARE((QList<bool>{state.canHandOver, state.keepsClock, state.synchronised}),
+                 (QList<bool>{canNtp, ntp, synchronised}));
+        QCOMPARE(service.state().keepsClock, ntp);
+
+        QList<QVariantList> done;
+        service.setAutomaticSync(!ntp, &context, [&done](bool ok, const QString& reason) {
+            done.append({ok, reason});
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 10000);
+        QCOMPARE(done.first().at(0).toBool(), canNtp);
+        QCOMPARE(done.first().at(1).toString().isEmpty(), canNtp);
+        QCOMPARE(m_timedated.ntpCalls.size(), 1);
+        const FakeTimedated::NtpCall& call = m_timedated.ntpCalls.first();
+        QVERIFY(call.useNtp == !ntp && call.interactive && call.interactiveFlag);
+
+        service.ask(&context, [&answers](const TimeServiceState& state) { answers.append(state); });
+        QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 2, 10000);
+        QCOMPARE(answers.last().keepsClock, canNtp ? !ntp : ntp);
+    }
+
     void shouldRefuseWhenTimedatedIsAbsent()
     {
+        m_timedated.ntp = true;
         m_timedated.unregister();
         TimedatedClockStepper stepper(client());
         QSignalSpy finished(&stepper, &ClockStepper::finished);
         stepper.step(1s);
         QVERIFY(finished.wait(10000));
+        // Nor does anything keep the clock that could be handed over.
+        TimedatedTimeService service(client());
+        QList<TimeServiceState> answers;
+        service.ask(this, [&answers](const TimeServiceState& state) { answers.append(state); });
+        QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 1, 10000);
+        QVERIFY(!answers.first().keepsClock && !answers.first().canHandOver);
         QVERIFY(m_timedated.registerOn(QDBusConnection(QStringLiteral("timedated"))));
         QVERIFY(!finished.first().at(0).toBool() && !finished.first().at(2).toBool());
         QVERIFY(finished.first().at(1).toString().contains(QStringLiteral("org.freedesktop.timedate1")));

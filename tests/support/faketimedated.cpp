@@ -12,7 +12,8 @@ const QString Path = QStringLiteral("/org/freedesktop/timedate1");
 bool FakeTimedated::registerOn(const QDBusConnection& bus)
 {
     m_bus = bus;
-    return m_bus.registerObject(Path, this, QDBusConnection::ExportAllSlots) &&
+    return m_bus.registerObject(Path, this,
+                                QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) &&
            m_bus.registerService(Service);
 }
 
@@ -25,6 +26,11 @@ void FakeTimedated::unregister()
 void FakeTimedated::SetTime(qlonglong usecUtc, bool relative, bool interactive)
 {
     calls.append({usecUtc, relative, interactive, message().isInteractiveAuthorizationAllowed()});
+    if (ntp) {
+        sendErrorReply(QStringLiteral("org.freedesktop.timedate1.AutomaticTimeSyncEnabled"),
+                       QStringLiteral("Automatic time synchronization is enabled"));
+        return;
+    }
     switch (answer) {
     case Answer::Success:
         break;
@@ -36,6 +42,17 @@ void FakeTimedated::SetTime(qlonglong usecUtc, bool relative, bool interactive)
         m_heldBack.append(message());
         break;
     }
+}
+
+void FakeTimedated::SetNTP(bool useNtp, bool interactive)
+{
+    ntpCalls.append({useNtp, interactive, message().isInteractiveAuthorizationAllowed()});
+    if (!canNtp) {
+        sendErrorReply(QStringLiteral("org.freedesktop.timedate1.NoNTPSupport"),
+                       QStringLiteral("NTP not supported"));
+        return;
+    }
+    ntp = useNtp;
 }
 
 void FakeTimedated::answerLate()

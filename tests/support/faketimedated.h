@@ -9,11 +9,15 @@
 namespace ostrelle {
 
 // Stands in for systemd-timedated on a private bus: records each SetTime call and answers with
-// success, an error of the test's choosing, or not at all (until answerLate()).
+// success, an error of the test's choosing, or not at all (until answerLate()); while NTP is on it
+// refuses every SetTime, as timedated does. SetNTP switches NTP where CanNTP allows it.
 class FakeTimedated : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.timedate1")
+    Q_PROPERTY(bool CanNTP MEMBER canNtp)
+    Q_PROPERTY(bool NTP MEMBER ntp)
+    Q_PROPERTY(bool NTPSynchronized MEMBER ntpSynchronized)
 public:
     enum class Answer { Success, Error, Silence };
 
@@ -37,11 +41,23 @@ public:
     QString errorMessage;
     QList<Call> calls;
 
+    bool canNtp = true;
+    bool ntp = false;
+    bool ntpSynchronized = false;
+    struct NtpCall
+    {
+        bool useNtp = false;
+        bool interactive = false;
+        bool interactiveFlag = false;
+    };
+    QList<NtpCall> ntpCalls;
+
     // Sends the success that a silent answer held back.
     void answerLate();
 
 public slots:
     void SetTime(qlonglong usecUtc, bool relative, bool interactive);
+    void SetNTP(bool useNtp, bool interactive);
 
 private:
     QDBusConnection m_bus{QString()};
