@@ -77,14 +77,7 @@ private slots:
         QVERIFY(m_timedated.registerOn(service));
     }
 
-    void init()
-    {
-        m_timedated.answer = FakeTimedated::Answer::Success;
-        m_timedated.calls.clear();
-        m_timedated.ntpCalls.clear();
-        m_timedated.ntp = false;
-        m_timedated.canNtp = true;
-    }
+    void init() { m_timedated.reset(); }
 
     void cleanupTestCase()
     {

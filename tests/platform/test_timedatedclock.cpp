@@ -28,15 +28,7 @@ private slots:
         QVERIFY2(service.isConnected(), qPrintable(service.lastError().message()));
         QVERIFY(m_timedated.registerOn(service));
     }
-    void init()
-    {
-        m_timedated.answer = FakeTimedated::Answer::Success;
-        m_timedated.calls.clear();
-        m_timedated.ntpCalls.clear();
-        m_timedated.ntp = false;
-        m_timedated.canNtp = true;
-        m_timedated.ntpSynchronized = false;
-    }
+    void init() { m_timedated.reset(); }
     void cleanupTestCase()
     {
         QDBusConnection::disconnectFromBus(QStringLiteral("timedated"));

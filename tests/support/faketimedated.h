@@ -54,6 +54,16 @@ public:
 
     // Sends the success that a silent answer held back.
     void answerLate();
+    // Back to a timedated that grants every change and keeps no clock of its own, calls forgotten.
+    void reset()
+    {
+        answer = Answer::Success;
+        calls.clear();
+        ntpCalls.clear();
+        canNtp = true;
+        ntp = false;
+        ntpSynchronized = false;
+    }
 
 public slots:
     void SetTime(qlonglong usecUtc, bool relative, bool interactive);
