@@ -2,7 +2,7 @@
 // (its candidates converted, the falsetickers' rows marked in the table). Prints, never asserts.
 
 #include "ntp/agreement.h"
-#include "ntp/pollcycle.h"
+#include "ntp/passjudgement.h"
 #include "servers/serverlistmodel.h"
 
 #include <QCoreApplication>
@@ -59,13 +59,22 @@ int main(int argc, char* argv[])
     QTextStream out(stdout);
     const std::vector<AgreementCandidate> candidates = makeCandidates();
 
-    QList<SourceCandidate> sources;
+    QList<PollStep> steps;
     ServerListModel table;
     QStringList names;
     for (const AgreementCandidate& c : candidates) {
-        sources.append({c.row, QString(), c.stratum, c.offset.count(), c.roundTrip.count(),
-                        c.rootDelay.count(), c.rootDispersion.count(), c.precision.count(),
-                        1000.0 - c.age.count()});
+        PollStep step;
+        step.answered = true;
+        ServerReading& r = step.reading;
+        r.usableAsSource = true;
+        r.stratum = c.stratum;
+        r.offsetSeconds = c.offset.count();
+        r.roundTripSeconds = c.roundTrip.count();
+        r.rootDelaySeconds = c.rootDelay.count();
+        r.rootDispersionSeconds = c.rootDispersion.count();
+        r.precisionSeconds = c.precision.count();
+        r.receivedAt = 1000.0 - c.age.count();
+        steps.append(step);
         names << QStringLiteral("s%1").arg(c.row);
     }
     table.addServers(names);
@@ -95,17 +104,15 @@ int main(int argc, char* argv[])
         checksum += best;
 
         timer.start();
-        const AgreementResult wired = PollCycle::chooseClockSource(sources, 1000.0, AgreementSeconds(1e-9));
-        for (std::size_t i = 0; i < wired.candidates.size(); ++i) {
-            if (wired.candidates[i].verdict == AgreementVerdict::Falseticker)
-                table.markAgreementProblem(int(i), ServerProblem::Disagrees, wired.agreeing, wired.counted,
-                                           0.0);
-            else if (wired.candidates[i].verdict == AgreementVerdict::TooDistant)
-                table.markAgreementProblem(int(i), ServerProblem::TooDistant, 0, 0,
-                                           wired.candidates[i].rootDistance.count());
+        const PassJudgement wired = JudgePass(steps, 1000.0, AgreementSeconds(1e-9));
+        for (qsizetype i = 0; i < steps.size(); ++i) {
+            if (const ServerProblems problems = wired.problemsOf(i))
+                table.markAgreementProblem(int(i), problems, wired.agreement.agreeing,
+                                           wired.agreement.counted,
+                                           wired.agreementOf(i)->rootDistance.count());
         }
         wiredMs.push_back(double(timer.nsecsElapsed()) / 1e6);
-        checksum += wired.chosen.value_or(0);
+        checksum += std::size_t(wired.source.value_or(0));
     }
 
     const AgreementResult result = EvaluateAgreement(candidates, AgreementSeconds(1e-9));

@@ -53,4 +53,15 @@ FilteredSamples FilterSamples(const QList<PollStep>& samples, double now)
     return result;
 }
 
+PollStep FilteredStep(const QList<PollStep>& samples, double now)
+{
+    const FilteredSamples filtered = FilterSamples(samples, now);
+    PollStep step = samples.at(filtered.chosen >= 0 ? filtered.chosen : samples.size() - 1);
+    if (filtered.chosen >= 0)
+        step.reading.offsetSeconds = filtered.offsetSeconds;
+    step.jitterSeconds = filtered.jitterSeconds;
+    step.answers = filtered.answered;
+    return step;
+}
+
 } // namespace ostrelle

@@ -29,4 +29,9 @@ struct FilteredSamples
 // the count; a server whose answers all lack timestamps has its last answer chosen, for its reasons.
 FilteredSamples FilterSamples(const QList<PollStep>& samples, double now);
 
+// The step a poll of several samples comes to (samples must not be empty): the chosen sample, its
+// offset the one to believe, with the jitter and the count of answers beside it; the last sample
+// when none answered.
+PollStep FilteredStep(const QList<PollStep>& samples, double now);
+
 } // namespace ostrelle

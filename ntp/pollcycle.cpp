@@ -134,12 +134,9 @@ void PollCycle::addCandidate(int row, const PollStep& step)
     if (recent.size() > RecentSamples)
         recent.removeFirst();
     // The agreement and the clock go by the filtered offset, the table by the latest.
-    const FilteredSamples filtered = FilterSamples(recent, NowNtpSeconds(m_clock));
-    const ServerReading& best = recent.at(filtered.chosen).reading;
-    m_servers.setFiltered(row, filtered.answered, filtered.offsetSeconds, filtered.jitterSeconds);
-    m_candidates.append({row, step.server, best.stratum, filtered.offsetSeconds, best.roundTripSeconds,
-                         best.rootDelaySeconds, best.rootDispersionSeconds, best.precisionSeconds,
-                         best.receivedAt, filtered.jitterSeconds});
+    const PollStep filtered = FilteredStep(recent, NowNtpSeconds(m_clock));
+    m_servers.setFiltered(row, filtered.answers, filtered.reading.offsetSeconds, filtered.jitterSeconds);
+    m_candidates.append({row, filtered});
 }
 
 void PollCycle::recordStep(int row, const PollStep& step)
@@ -151,20 +148,6 @@ void PollCycle::recordStep(int row, const PollStep& step)
     else
         m_servers.setTimedOut(row, step.reading.problems);
     emit serverPolled(step);
-}
-
-AgreementResult PollCycle::chooseClockSource(const QList<SourceCandidate>& candidates, double endOfPass,
-                                             AgreementSeconds clockResolution)
-{
-    std::vector<AgreementCandidate> samples;
-    samples.reserve(static_cast<std::size_t>(candidates.size()));
-    for (const SourceCandidate& c : candidates) {
-        samples.push_back({c.row, c.stratum, AgreementSeconds(c.offsetSeconds),
-                           AgreementSeconds(c.roundTripSeconds), AgreementSeconds(c.rootDelaySeconds),
-                           AgreementSeconds(c.rootDispersionSeconds), AgreementSeconds(c.precisionSeconds),
-                           AgreementSeconds(endOfPass - c.receivedAt), AgreementSeconds(c.jitterSeconds)});
-    }
-    return EvaluateAgreement(samples, clockResolution);
 }
 
 void PollCycle::endOfPass()
@@ -180,19 +163,24 @@ void PollCycle::endOfPass()
 
     // Taken before anything can reach the operator, so that the next pass starts clean.
     const QList<SourceCandidate> candidates = std::exchange(m_candidates, {});
-    const AgreementResult agreement = chooseClockSource(candidates, now, m_clock.resolution());
-    markAgreementProblems(candidates, agreement);
+    QList<PollStep> steps;
+    steps.reserve(candidates.size());
+    for (const SourceCandidate& c : candidates)
+        steps.append(c.step);
+    const PassJudgement judgement = JudgePass(steps, now, m_clock.resolution());
+    const AgreementResult& agreement = judgement.agreement;
+    markAgreementProblems(candidates, judgement);
     emit passFinished(agreement.why == NoClockSource::NoMajority);
 
     if (m_settings.adjustClock) {
-        if (!agreement.chosen) {
+        if (!judgement.source) {
             m_synchronisedToToolTip = ClockNotSetText(agreement);
         } else if (m_stepper->busy() || m_askingTimeService) {
             // The operator may still be typing a password for an earlier pass's step.
             m_synchronisedToToolTip = QStringLiteral(
                 "Clock not set: an earlier change of the clock is still waiting for an answer");
         } else {
-            m_pendingStep = candidates.at(static_cast<qsizetype>(*agreement.chosen));
+            m_pendingStep = candidates.at(*judgement.source);
             if (m_timeService) {
                 // Read now, when it matters: the service may have been switched since the last pass.
                 m_askingTimeService = true;
@@ -222,22 +210,18 @@ void PollCycle::stepUnlessKept(const TimeServiceState& state)
     // Whole microseconds: the offset carries no finer truth (NtpSeconds as a double resolve about
     // half a microsecond), and the system service takes microseconds. The stepper may answer
     // before step() returns, or in a later pass.
-    m_stepper->step(
-        std::chrono::round<std::chrono::microseconds>(AgreementSeconds(m_pendingStep->offsetSeconds)));
+    m_stepper->step(std::chrono::round<std::chrono::microseconds>(
+        AgreementSeconds(m_pendingStep->step.reading.offsetSeconds)));
 }
 
 void PollCycle::markAgreementProblems(const QList<SourceCandidate>& candidates,
-                                      const AgreementResult& agreement)
+                                      const PassJudgement& judgement)
 {
-    for (std::size_t i = 0; i < agreement.candidates.size(); ++i) {
-        const CandidateAgreement& verdict = agreement.candidates[i];
-        const int row = candidates.at(static_cast<qsizetype>(i)).row;
-        if (verdict.verdict == AgreementVerdict::Falseticker)
-            m_servers.markAgreementProblem(row, ServerProblem::Disagrees, agreement.agreeing,
-                                           agreement.counted, 0.0);
-        else if (verdict.verdict == AgreementVerdict::TooDistant)
-            m_servers.markAgreementProblem(row, ServerProblem::TooDistant, 0, 0,
-                                           verdict.rootDistance.count());
+    for (qsizetype i = 0; i < candidates.size(); ++i) {
+        if (const ServerProblems problems = judgement.problemsOf(i))
+            m_servers.markAgreementProblem(candidates.at(i).row, problems, judgement.agreement.agreeing,
+                                           judgement.agreement.counted,
+                                           judgement.agreementOf(i)->rootDistance.count());
     }
 }
 
@@ -249,17 +233,18 @@ void PollCycle::clockStepFinished(bool ok, const QString& reason, bool cancelled
     if (ok) {
         // Every offset measured so far was against the clock before this step, which moved it by
         // the offset applied.
-        const double applied = std::chrono::duration<double>(std::chrono::round<std::chrono::microseconds>(
-                                                                 AgreementSeconds(source.offsetSeconds)))
-                                   .count();
+        const double applied =
+            std::chrono::duration<double>(std::chrono::round<std::chrono::microseconds>(
+                                              AgreementSeconds(source.step.reading.offsetSeconds)))
+                .count();
         for (QList<PollStep>& samples : m_recentSamples) {
             for (PollStep& sample : samples)
                 sample.reading.offsetSeconds -= applied;
         }
-        m_synchronisedToText = source.server;
-        m_lastAdjustmentText = SecondsText(source.offsetSeconds) + QStringLiteral(" secs");
+        m_synchronisedToText = source.step.server;
+        m_lastAdjustmentText = SecondsText(source.step.reading.offsetSeconds) + QStringLiteral(" secs");
         m_synchronisedToToolTip.clear();
-        emit clockStepped(source.server, source.offsetSeconds);
+        emit clockStepped(source.step.server, source.step.reading.offsetSeconds);
     } else {
         m_synchronisedToToolTip = ClockRefusedText(reason, cancelled);
         emit clockRefused(reason, cancelled);

@@ -2,6 +2,7 @@
 
 #include "ntp/agreement.h"
 #include "ntp/nts/ntssessions.h"
+#include "ntp/passjudgement.h"
 #include "ntp/serverexchange.h"
 #include "platform/messagedialog.h"
 #include "platform/udpchannel.h"
@@ -27,19 +28,12 @@ class ServerListModel;
 class TimeService;
 struct TimeServiceState;
 
-// A server of the current pass that may set the clock.
+// A server of the current pass that may set the clock: its row, and its step with the offset and
+// jitter its clock filter believes.
 struct SourceCandidate
 {
     int row = -1;
-    QString server;
-    int stratum = 0;
-    double offsetSeconds = 0.0;
-    double roundTripSeconds = 0.0;
-    double rootDelaySeconds = 0.0;
-    double rootDispersionSeconds = 0.0;
-    double precisionSeconds = 0.0;
-    double receivedAt = 0.0; // NtpSeconds of our clock
-    double jitterSeconds = 0.0;
+    PollStep step;
 };
 
 // The round-robin over the server list: one request at a time, ten ticks to answer, then the end
@@ -87,12 +81,6 @@ public:
     // The next tick acts at once (after the operator changed the list or the options).
     void pollSoon() { m_countdown = 0; }
 
-    // The agreement of a pass's candidates ended at endOfPass (NtpSeconds), read with a clock of
-    // the given resolution: among the servers that agree, the lowest stratum, then the smallest
-    // offset, the earlier row on a tie; chosen indexes candidates.
-    static AgreementResult chooseClockSource(const QList<SourceCandidate>& candidates, double endOfPass,
-                                             AgreementSeconds clockResolution);
-
     int pollRow() const { return m_pollRow; } // -1 before the first server of a pass
     int countdown() const { return m_countdown; }
     bool awaitingReply() const { return m_exchange.isRunning(); }
@@ -121,7 +109,7 @@ signals:
 
 private:
     void endOfPass();
-    void markAgreementProblems(const QList<SourceCandidate>& candidates, const AgreementResult& agreement);
+    void markAgreementProblems(const QList<SourceCandidate>& candidates, const PassJudgement& judgement);
     void stepUnlessKept(const TimeServiceState& state);
     void clockStepFinished(bool ok, const QString& reason, bool cancelled);
     void stepFinished(const PollStep& step);

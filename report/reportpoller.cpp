@@ -3,6 +3,7 @@
 #include "ntp/agreement.h"
 #include "ntp/clockfilter.h"
 #include "ntp/nts/ntssessions.h"
+#include "ntp/passjudgement.h"
 #include "ntp/serverexchange.h"
 #include "ntp/unhealthyreason.h"
 #include "platform/clock.h"
@@ -137,16 +138,10 @@ private:
             return;
         m_done = true;
         m_nextSample.stop();
-        if (m_samples.isEmpty()) {
+        if (m_samples.isEmpty())
             m_step.polledAt = m_clock.now();
-        } else {
-            const FilteredSamples filtered = FilterSamples(m_samples, NowNtpSeconds(m_clock));
-            m_step = m_samples.at(filtered.chosen >= 0 ? filtered.chosen : m_samples.size() - 1);
-            if (filtered.chosen >= 0)
-                m_step.reading.offsetSeconds = filtered.offsetSeconds;
-            m_step.jitterSeconds = filtered.jitterSeconds;
-            m_step.answers = filtered.answered;
-        }
+        else
+            m_step = FilteredStep(m_samples, NowNtpSeconds(m_clock));
         m_step.requests = m_requests;
         deleteLater();
         m_finished();
@@ -234,46 +229,30 @@ ReportRow rowOf(const PollStep& step, std::chrono::milliseconds waited)
 Report JudgeServerPolls(const QList<PollStep>& polls, UtcTime passEnd, std::chrono::milliseconds waited)
 {
     Report report;
-    std::vector<AgreementCandidate> candidates;
-    const double passEndNtp = ToNtpSeconds(passEnd);
+    const PassJudgement judgement = JudgePass(polls, ToNtpSeconds(passEnd), ClockResolution);
     for (qsizetype i = 0; i < polls.size(); ++i) {
         const PollStep& poll = polls.at(i);
-        report.rows.append(rowOf(poll, waited));
-        report.rows.last().address = poll.address.isNull() ? QString() : poll.address.toString();
-        const ServerReading& r = poll.reading;
-        if (!poll.answered || !r.usableAsSource)
-            continue;
-        candidates.push_back({int(i), r.stratum, AgreementSeconds(r.offsetSeconds),
-                              AgreementSeconds(r.roundTripSeconds), AgreementSeconds(r.rootDelaySeconds),
-                              AgreementSeconds(r.rootDispersionSeconds), AgreementSeconds(r.precisionSeconds),
-                              AgreementSeconds(passEndNtp - r.receivedAt),
-                              AgreementSeconds(poll.jitterSeconds)});
+        ReportRow row = rowOf(poll, waited);
+        row.address = poll.address.isNull() ? QString() : poll.address.toString();
+        if (const CandidateAgreement* judged = judgement.agreementOf(i)) {
+            if (judged->verdict == AgreementVerdict::Truechimer)
+                row.verdict = RowVerdict::Truechimer;
+            else if (judged->verdict == AgreementVerdict::Falseticker)
+                row.verdict = RowVerdict::Falseticker;
+            // Too far from any reference to say anything about the time: red, as in the window.
+            if (judgement.problemsOf(i).testFlag(ServerProblem::TooDistant))
+                row.healthy = false;
+            UnhealthyReasons reasons;
+            AddAgreementReasons(reasons, *judged, judgement.agreement);
+            row.reasons += UnhealthyReasonTexts(reasons);
+        }
+        report.rows.append(row);
     }
-    if (candidates.empty())
-        return report;
-
-    const AgreementResult agreement = EvaluateAgreement(candidates, ClockResolution);
-    for (std::size_t c = 0; c < candidates.size(); ++c) {
-        const CandidateAgreement& judged = agreement.candidates[c];
-        ReportRow& row = report.rows[candidates[c].row];
-        if (judged.verdict == AgreementVerdict::Truechimer)
-            row.verdict = RowVerdict::Truechimer;
-        else if (judged.verdict == AgreementVerdict::Falseticker)
-            row.verdict = RowVerdict::Falseticker;
-        // Too far from any reference to say anything about the time: red, as in the window.
-        if (judged.verdict == AgreementVerdict::TooDistant)
-            row.healthy = false;
-        UnhealthyReasons reasons;
-        AddAgreementReasons(reasons, judged, agreement);
-        row.reasons += UnhealthyReasonTexts(reasons);
-    }
-    if (agreement.why == NoClockSource::NoMajority) {
+    if (judgement.agreement.why == NoClockSource::NoMajority) {
         report.verdict.agreement = ReportAgreement::NoAgreement;
-    } else if (agreement.chosen) {
-        const AgreementCandidate& best = candidates[*agreement.chosen];
-        const PollStep& poll = polls.at(best.row);
-        report.verdict = {poll.server, poll.address.isNull() ? QString() : poll.address.toString(),
-                          ReportSeconds(best.offset.count()), ReportAgreement::Agreed};
+    } else if (judgement.source) {
+        const ReportRow& source = report.rows.at(*judgement.source);
+        report.verdict = {source.server, source.address, source.offset, ReportAgreement::Agreed};
     }
     return report;
 }

@@ -200,13 +200,13 @@ void ServerListModel::setTimedOut(int row, ServerProblems why)
         rowChanged(row, ServerColumn::Status, ServerColumn::Status);
 }
 
-void ServerListModel::markAgreementProblem(int row, ServerProblem problem, int agreeing, int counted,
+void ServerListModel::markAgreementProblem(int row, ServerProblems problems, int agreeing, int counted,
                                            double rootDistanceSeconds)
 {
     if (!isRow(row))
         return;
     ServerRecord& r = m_records[row];
-    r.problems |= problem;
+    r.problems |= problems;
     r.agreeing = agreeing;
     r.counted = counted;
     r.rootDistanceSeconds = rootDistanceSeconds;

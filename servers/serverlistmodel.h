@@ -46,7 +46,7 @@ public:
     void setTimedOut(int row, ServerProblems why);
     // The pass's agreement found this answered row a falseticker (Disagrees, with how many agreed
     // out of how many) or too distant (TooDistant, with its root distance).
-    void markAgreementProblem(int row, ServerProblem problem, int agreeing, int counted,
+    void markAgreementProblem(int row, ServerProblems problems, int agreeing, int counted,
                               double rootDistanceSeconds);
     // Before setAnswered() or setTimedOut() of an nts:// row's step.
     void setNtsStatus(int row, const NtsStatus& status);

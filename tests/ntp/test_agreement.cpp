@@ -1,4 +1,5 @@
 #include "ntp/agreement.h"
+#include "ntp/passjudgement.h"
 
 #include <QStringList>
 #include <QTest>
@@ -35,6 +36,27 @@ QString verdictLetters(const AgreementResult& result)
     for (const CandidateAgreement& c : result.candidates)
         letters += QLatin1Char("TFUD"[static_cast<int>(c.verdict)]);
     return letters;
+}
+
+// A pass's steps, "stratum offset [round trip]; ...", with "-" for a silent server and "x" for an
+// answer unfit to set the clock. Round trips of 1.2 s, unless given, make intervals of about ±0.6 s.
+QList<PollStep> stepsFrom(const QString& text)
+{
+    QList<PollStep> steps;
+    for (const QString& entry : text.split(u';', Qt::SkipEmptyParts)) {
+        const QStringList parts = entry.split(u' ', Qt::SkipEmptyParts);
+        PollStep step;
+        step.answered = parts.at(0) != u"-";
+        step.reading.usableAsSource = parts.size() >= 2;
+        if (step.reading.usableAsSource) {
+            step.reading.stratum = parts.at(0).toInt();
+            step.reading.offsetSeconds = parts.at(1).toDouble();
+            step.reading.roundTripSeconds = parts.size() > 2 ? parts.at(2).toDouble() : 1.2;
+            step.reading.receivedAt = 100.0;
+        }
+        steps.append(step);
+    }
+    return steps;
 }
 
 } // namespace
@@ -201,6 +223,41 @@ private slots:
             QVERIFY(result.chosen);
             QCOMPARE(input[*result.chosen].row, 0);
         }
+    }
+
+    // The pass as the window and the report judge it: silent and unfit servers take no part, and
+    // what the agreement found lands on the step it was found of.
+    void shouldJudgeAPassStepByStep_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<int>("source");       // the step that sets the clock; -1 for none
+        QTest::addColumn<QString>("problems"); // per step: '.' none, 'D' disagrees, 'R' too distant
+        QTest::newRow("nobody answers") << "-; -" << -1 << "..";
+        QTest::newRow("lowest stratum first") << "2 0.001; 1 0.5" << 1 << "..";
+        QTest::newRow("then the smaller offset") << "1 -0.02; 1 0.01" << 1 << "..";
+        QTest::newRow("a tie keeps the earlier") << "1 0.01; 1 -0.01" << 0 << "..";
+        QTest::newRow("silent and unfit servers between")
+            << "-; 1 3600; x; 2 0.1; -; 2 0.0; 2 -0.1" << 5 << ".D.....";
+        QTest::newRow("two that disagree") << "1 0.0; x; 2 5.0" << -1 << "...";
+        QTest::newRow("too distant after a silent one") << "-; 2 0.0; 2 0.0 5; 2 0.01" << 1 << "..R.";
+    }
+
+    void shouldJudgeAPassStepByStep()
+    {
+        QFETCH(QString, steps);
+        QFETCH(int, source);
+        QFETCH(QString, problems);
+        const QList<PollStep> pass = stepsFrom(steps);
+        const PassJudgement judgement = JudgePass(pass, 101.0, AgreementSeconds(0.001));
+        QCOMPARE(judgement.source.value_or(-1), source);
+        QString found;
+        for (qsizetype i = 0; i < pass.size(); ++i) {
+            const ServerProblems p = judgement.problemsOf(i);
+            found += p.testFlag(ServerProblem::Disagrees)    ? u'D'
+                     : p.testFlag(ServerProblem::TooDistant) ? u'R'
+                                                             : u'.';
+        }
+        QCOMPARE(found, problems);
     }
 };
 

@@ -722,32 +722,6 @@ private slots:
             QCOMPARE(steps.at(i).at(0).value<PollStep>().address, QHostAddress(asked.at(i)));
         QCOMPARE(rig.model.rowCount(), 1);
     }
-
-    void shouldChooseLowestStratumThenSmallestOffset_data()
-    {
-        QTest::addColumn<QList<SourceCandidate>>("candidates");
-        QTest::addColumn<int>("chosenRow"); // -1: none
-        // Round trips of 1.2 s make intervals of about ±0.6 s, so that these agree.
-        const auto c = [](int row, int stratum, double offset) {
-            return SourceCandidate{row, {}, stratum, offset, 1.2, 0.0, 0.0, 0.0, 100.0};
-        };
-        QTest::newRow("none") << QList<SourceCandidate>{} << -1;
-        QTest::newRow("stratum first") << QList{c(0, 2, 0.001), c(1, 1, 0.5)} << 1;
-        QTest::newRow("smaller offset") << QList{c(0, 1, -0.02), c(1, 1, 0.01)} << 1;
-        QTest::newRow("tie keeps earlier") << QList{c(0, 1, 0.01), c(1, 1, -0.01)} << 0;
-        QTest::newRow("stratum 1 an hour off loses")
-            << QList{c(0, 1, 3600.0), c(1, 2, 0.1), c(2, 2, 0.0), c(3, 2, -0.1)} << 2;
-        QTest::newRow("two that disagree") << QList{c(0, 1, 0.0), c(1, 2, 5.0)} << -1;
-    }
-
-    void shouldChooseLowestStratumThenSmallestOffset()
-    {
-        QFETCH(QList<SourceCandidate>, candidates);
-        QFETCH(int, chosenRow);
-        const AgreementResult result =
-            PollCycle::chooseClockSource(candidates, 101.0, AgreementSeconds(0.001));
-        QCOMPARE(result.chosen ? candidates.at(static_cast<qsizetype>(*result.chosen)).row : -1, chosenRow);
-    }
 };
 
 QTEST_GUILESS_MAIN(PollCycleTest)
