@@ -5,9 +5,37 @@
 
 namespace ostrelle {
 
-Monitor::Monitor(Clock& clock, SettingsBackend& backend, UdpChannel& channel, MessageDialog& messages)
-    : m_messages(messages), m_store(backend, messages), m_cycle(m_servers, channel, clock, messages)
+void LinkServerTable(ServerListModel& table, PollCycle& cycle)
 {
+    cycle.setServers(table.names());
+    QObject::connect(&table, &QAbstractItemModel::modelReset, &cycle,
+                     [&table, &cycle] { cycle.setServers(table.names()); });
+    QObject::connect(&table, &QAbstractItemModel::rowsInserted, &cycle,
+                     [&table, &cycle](const QModelIndex&, int first, int last) {
+                         cycle.insertServers(first, table.names().mid(first, last - first + 1));
+                     });
+    QObject::connect(&table, &QAbstractItemModel::rowsRemoved, &cycle,
+                     [&cycle](const QModelIndex&, int first, int last) { cycle.removeServers(first, last); });
+
+    QObject::connect(&cycle, &PollCycle::pollingServer, &table, &ServerListModel::setPolling);
+    QObject::connect(&cycle, &PollCycle::serverPolled, &table, [&table](const PollStep& step, int row) {
+        if (step.nts)
+            table.setNtsStatus(row, *step.nts);
+        if (step.answered)
+            table.setAnswered(row, step.reading, step.address.isNull() ? QString() : step.address.toString());
+        else
+            table.setTimedOut(row, step.reading.problems);
+    });
+    QObject::connect(&cycle, &PollCycle::serverFiltered, &table, [&table](int row, const PollStep& filtered) {
+        table.setFiltered(row, filtered.answers, filtered.reading.offsetSeconds, filtered.jitterSeconds);
+    });
+    QObject::connect(&cycle, &PollCycle::agreementProblem, &table, &ServerListModel::markAgreementProblem);
+}
+
+Monitor::Monitor(Clock& clock, SettingsBackend& backend, UdpChannel& channel, MessageDialog& messages)
+    : m_messages(messages), m_store(backend, messages), m_cycle(channel, clock, messages)
+{
+    LinkServerTable(m_servers, m_cycle);
 }
 
 void Monitor::start()

@@ -13,6 +13,10 @@ class MessageDialog;
 class SettingsBackend;
 class UdpChannel;
 
+// Keeps the table and the cycle in step: the cycle polls the table's rows, and the table shows
+// what the cycle finds.
+void LinkServerTable(ServerListModel& table, PollCycle& cycle);
+
 // What the main window and its dialogs act on, without the widgets: the server list, the
 // settings, the store and the poll cycle, and what each operator action does to them.
 class Monitor

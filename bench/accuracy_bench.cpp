@@ -3,6 +3,7 @@
 // the offset each one shows, with the machine quiet, with our event loop held in bursts, and with
 // two CPU-bound processes competing. Prints, never asserts.
 
+#include "app/monitor.h"
 #include "bench/benchsupport.h"
 #include "ntp/pollcycle.h"
 #include "platform/fakes/scriptedmessagedialog.h"
@@ -189,7 +190,8 @@ void pollWithOstrelle(const QString& address, std::uint16_t port, double truth, 
     ServerListModel servers;
     servers.addServer(address);
     NativeUdpChannel channel(port, 0);
-    PollCycle cycle(servers, channel, clock, messages);
+    PollCycle cycle(channel, clock, messages);
+    LinkServerTable(servers, cycle);
     for (int i = 0; i < PollCount; ++i)
         pollOnce(cycle, servers, truth, errors);
 }

@@ -4,6 +4,7 @@
 //   bench_pass [--passes 20]
 
 #include "app/mainwindow.h"
+#include "app/monitor.h"
 #include "bench/benchsupport.h"
 #include "ntp/pollcycle.h"
 #include "platform/fakes/memorysettingsbackend.h"
@@ -191,7 +192,8 @@ int main(int argc, char* argv[])
         // The local port is left to the system, so that port 123 stays free for anyone else's daemon.
         NativeUdpChannel channel(farm.port(), 0);
         RoundTripMeter meter(channel);
-        PollCycle cycle(servers, channel, clock, messages);
+        PollCycle cycle(channel, clock, messages);
+        LinkServerTable(servers, cycle);
         QTimer tick;
         tick.setInterval(1000);
         QObject::connect(&tick, &QTimer::timeout, &cycle, &PollCycle::tick);

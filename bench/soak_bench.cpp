@@ -4,6 +4,7 @@
 //
 //   bench_soak [--steps 1000000] [--servers 10000] [--seed 1] [--report 100000]
 
+#include "app/monitor.h"
 #include "bench/benchsupport.h"
 #include "ntp/pollcycle.h"
 #include "platform/fakes/fakeclock.h"
@@ -69,7 +70,8 @@ int main(int argc, char* argv[])
     FakeClock clock;
     FakeUdpChannel channel;
     ScriptedMessageDialog messages;
-    PollCycle cycle(table, channel, clock, messages);
+    PollCycle cycle(channel, clock, messages);
+    LinkServerTable(table, cycle);
     cycle.setSettings(settings);
     std::mt19937 rng(seed);
     const auto chance = [&](int below) { return static_cast<int>(rng() % 100) < below; };

@@ -5,6 +5,7 @@
 // zero. The peer's socket lives for the whole run, and the channel's socket until a datagram is
 // accepted, as a real server's answer would end the step.
 
+#include "app/monitor.h"
 #include "fuzzcheck.h"
 
 #include "ntp/ntpreply.h"
@@ -121,7 +122,9 @@ struct Rig
     NativeUdpChannel channel{peer.port(), 0};
     FakeClock clock{QDateTime::currentDateTimeUtc()};
     ScriptedMessageDialog messages;
-    PollCycle cycle{servers, channel, clock, messages};
+    PollCycle cycle{channel, clock, messages};
+    // Last, so that the table and the cycle exist when they are linked.
+    bool linked = (LinkServerTable(servers, cycle), true);
     sockaddr_in channelAddress{};
     QList<QByteArray> arrived;
 };

@@ -1,6 +1,7 @@
 // Datagrams from the network: through the poll cycle exactly as the program receives them, and
 // through the reply checks and evaluation directly, with a request and arrival time from the input.
 
+#include "app/monitor.h"
 #include "fuzzcheck.h"
 
 #include "ntp/ntpreply.h"
@@ -59,7 +60,9 @@ struct Rig
     FakeUdpChannel channel;
     FakeClock clock{Start};
     ScriptedMessageDialog messages;
-    PollCycle cycle{servers, channel, clock, messages};
+    PollCycle cycle{channel, clock, messages};
+    // Last, so that the table and the cycle exist when they are linked.
+    bool linked = (LinkServerTable(servers, cycle), true);
     std::vector<Change> changes;
     int rowChanges = 0;
 };

@@ -10,19 +10,18 @@
 #include "platform/timeservice.h"
 #include "platform/udpchannel.h"
 #include "servers/serverformat.h"
-#include "servers/serverlistmodel.h"
 #include "servers/servername.h"
 
 #include <QMetaObject>
+#include <algorithm>
 #include <chrono>
 #include <utility>
 #include <vector>
 
 namespace ostrelle {
 
-PollCycle::PollCycle(ServerListModel& servers, UdpChannel& channel, Clock& clock, MessageDialog& messages,
-                     QObject* parent)
-    : QObject(parent), m_servers(servers), m_channel(channel), m_clock(clock), m_messages(messages),
+PollCycle::PollCycle(UdpChannel& channel, Clock& clock, MessageDialog& messages, QObject* parent)
+    : QObject(parent), m_channel(channel), m_clock(clock), m_messages(messages),
       m_exchange(channel, clock, m_ntsSessions), m_directStepper(std::make_unique<DirectClockStepper>(clock))
 {
     setClockStepper(*m_directStepper);
@@ -32,9 +31,6 @@ PollCycle::PollCycle(ServerListModel& servers, UdpChannel& channel, Clock& clock
         showOnce(m_socketMessageOpen, QStringLiteral("Socket Error: ") + description,
                  QStringLiteral("Brevikon Ostrelle"), MessageDialog::Icon::Critical);
     });
-    connect(&m_servers, &QAbstractItemModel::rowsRemoved, this,
-            [this](const QModelIndex&, int first, int last) { serversRemoved(first, last); });
-    connect(&m_servers, &QAbstractItemModel::modelReset, this, &PollCycle::serversReset);
 }
 
 PollCycle::~PollCycle() = default;
@@ -69,7 +65,7 @@ void PollCycle::tick()
     --m_countdown;
     if (m_countdown > 0)
         return;
-    if (m_exchange.isRunning() && m_servers.isRow(m_pollRow)) {
+    if (m_exchange.isRunning() && m_pollRow >= 0 && m_pollRow < m_servers.size()) {
         m_tickTimingOut = true;
         m_exchange.timeOut();
         m_tickTimingOut = false;
@@ -81,31 +77,31 @@ void PollCycle::pollNextServer()
 {
     m_exchange.abandon();
     m_channel.close();
-    if (m_servers.rowCount() == 0) {
+    if (m_servers.isEmpty()) {
         m_countdown = m_settings.pollIntervalSeconds;
         return;
     }
     for (;;) {
         ++m_pollRow;
-        if (m_pollRow >= m_servers.rowCount()) {
+        if (m_pollRow >= m_servers.size()) {
             endOfPass();
             return;
         }
-        const QString& name = m_servers.record(m_pollRow).name;
+        const QString& name = m_servers.at(m_pollRow);
         if (ServerExchange::canPoll(name))
             break;
         // A blank, over-long or malformed name is never looked up: its row times out at once.
         recordStep(m_pollRow, ServerExchange::unpollableStep(name, m_clock.now()));
     }
-    m_servers.setPolling(m_pollRow);
+    emit pollingServer(m_pollRow);
     m_countdown = TicksToAnswer;
-    const QString& name = m_servers.record(m_pollRow).name;
+    const QString& name = m_servers.at(m_pollRow);
     m_exchange.start(name, m_settings, std::chrono::seconds(m_countdown), m_addressChoices.value(name));
 }
 
 void PollCycle::stepFinished(const PollStep& step)
 {
-    if (!m_servers.isRow(m_pollRow))
+    if (m_pollRow < 0 || m_pollRow >= m_servers.size())
         return;
     const int row = m_pollRow;
     if (!step.address.isNull()) {
@@ -135,19 +131,13 @@ void PollCycle::addCandidate(int row, const PollStep& step)
         recent.removeFirst();
     // The agreement and the clock go by the filtered offset, the table by the latest.
     const PollStep filtered = FilteredStep(recent, NowNtpSeconds(m_clock));
-    m_servers.setFiltered(row, filtered.answers, filtered.reading.offsetSeconds, filtered.jitterSeconds);
+    emit serverFiltered(row, filtered);
     m_candidates.append({row, filtered});
 }
 
 void PollCycle::recordStep(int row, const PollStep& step)
 {
-    if (step.nts)
-        m_servers.setNtsStatus(row, *step.nts);
-    if (step.answered)
-        m_servers.setAnswered(row, step.reading, step.address.isNull() ? QString() : step.address.toString());
-    else
-        m_servers.setTimedOut(row, step.reading.problems);
-    emit serverPolled(step);
+    emit serverPolled(step, row);
 }
 
 void PollCycle::endOfPass()
@@ -219,9 +209,9 @@ void PollCycle::markAgreementProblems(const QList<SourceCandidate>& candidates,
 {
     for (qsizetype i = 0; i < candidates.size(); ++i) {
         if (const ServerProblems problems = judgement.problemsOf(i))
-            m_servers.markAgreementProblem(candidates.at(i).row, problems, judgement.agreement.agreeing,
-                                           judgement.agreement.counted,
-                                           judgement.agreementOf(i)->rootDistance.count());
+            emit agreementProblem(candidates.at(i).row, problems, judgement.agreement.agreeing,
+                                  judgement.agreement.counted,
+                                  judgement.agreementOf(i)->rootDistance.count());
     }
 }
 
@@ -257,8 +247,36 @@ void PollCycle::clockStepFinished(bool ok, const QString& reason, bool cancelled
     emit labelsChanged();
 }
 
-void PollCycle::serversRemoved(int first, int last)
+void PollCycle::setServers(const QStringList& names)
 {
+    m_servers = names;
+    dropUnlistedNtsSessions();
+    m_exchange.abandon();
+    m_pollRow = -1;
+    m_candidates.clear();
+}
+
+void PollCycle::insertServers(int row, const QStringList& names)
+{
+    row = std::clamp(row, 0, int(m_servers.size()));
+    for (qsizetype i = 0; i < names.size(); ++i)
+        m_servers.insert(row + i, names.at(i));
+    const int count = int(names.size());
+    if (row <= m_pollRow)
+        m_pollRow += count;
+    for (SourceCandidate& c : m_candidates) {
+        if (c.row >= row)
+            c.row += count;
+    }
+}
+
+void PollCycle::removeServers(int first, int last)
+{
+    first = std::max(first, 0);
+    last = std::min(last, int(m_servers.size()) - 1);
+    if (first > last)
+        return;
+    m_servers.remove(first, last - first + 1);
     dropUnlistedNtsSessions();
     const int count = last - first + 1;
     if (first <= m_pollRow) {
@@ -281,17 +299,9 @@ void PollCycle::serversRemoved(int first, int last)
     m_candidates = kept;
 }
 
-void PollCycle::serversReset()
-{
-    dropUnlistedNtsSessions();
-    m_exchange.abandon();
-    m_pollRow = -1;
-    m_candidates.clear();
-}
-
 void PollCycle::dropUnlistedNtsSessions()
 {
-    const QStringList names = m_servers.names();
+    const QStringList& names = m_servers;
     if (m_exchange.isRunning() && !names.contains(m_exchange.server()))
         m_exchange.abandon();
     m_ntsSessions.retainOnly(names);

@@ -16,6 +16,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <optional>
 
@@ -24,7 +25,6 @@ namespace ostrelle {
 class Clock;
 class ClockStepper;
 class HostResolver;
-class ServerListModel;
 class TimeService;
 struct TimeServiceState;
 
@@ -47,8 +47,7 @@ public:
     // How many of a server's recent answers its clock filter looks at.
     static constexpr int RecentSamples = 8;
 
-    PollCycle(ServerListModel& servers, UdpChannel& channel, Clock& clock, MessageDialog& messages,
-              QObject* parent = nullptr);
+    PollCycle(UdpChannel& channel, Clock& clock, MessageDialog& messages, QObject* parent = nullptr);
     ~PollCycle() override;
 
     // Settings with clock adjustment on let the stepper ask the operator again.
@@ -63,6 +62,13 @@ public:
     // one address, stays with it while it answers, and moves on to the next when it falls silent.
     void setHostResolver(HostResolver& resolver) { m_exchange.setHostResolver(resolver); }
 
+    // The servers it polls, in the table's order, as the operator changes them: a new list, rows
+    // inserted before row, rows first to last removed. A step under way with a server that is
+    // gone is dropped, and so is all the cycle knew of it.
+    void setServers(const QStringList& names);
+    void insertServers(int row, const QStringList& names);
+    void removeServers(int first, int last);
+    const QStringList& servers() const { return m_servers; }
     // The first step at once, as at start-up.
     void start();
     // The one-second tick.
@@ -98,7 +104,16 @@ public:
 
 signals:
     void labelsChanged();
-    void serverPolled(const ostrelle::PollStep& step);
+    // The step with the server at row has begun.
+    void pollingServer(int row);
+    // The server at row has been polled: answered, silent or refused.
+    void serverPolled(const ostrelle::PollStep& step, int row);
+    // What the server's clock filter believes after its latest answer.
+    void serverFiltered(int row, const ostrelle::PollStep& filtered);
+    // The pass's agreement found the server at row a falseticker (Disagrees, with how many agreed
+    // out of how many) or too far from a reference (TooDistant, with its root distance).
+    void agreementProblem(int row, ostrelle::ServerProblems problems, int agreeing, int counted,
+                          double rootDistanceSeconds);
     // A pass ended and the list's rows show its verdicts; noMajority: servers answered, but no
     // point was shared by more than half of them.
     void passFinished(bool noMajority);
@@ -117,13 +132,11 @@ private:
     void addCandidate(int row, const PollStep& step);
     // Sessions live as long as their name is in the list; this step's may end with it.
     void dropUnlistedNtsSessions();
-    void serversRemoved(int first, int last);
-    void serversReset();
     // Shows a message after the current handler has returned, unless the same kind is still open.
     void showOnce(bool& open, const QString& text, const QString& title, MessageDialog::Icon icon,
                   const QString& detailedText = {});
 
-    ServerListModel& m_servers;
+    QStringList m_servers;
     UdpChannel& m_channel;
     Clock& m_clock;
     MessageDialog& m_messages;

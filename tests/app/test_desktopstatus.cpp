@@ -1,4 +1,5 @@
 #include "app/desktopstatus.h"
+#include "app/monitor.h"
 #include "ntp/pollcycle.h"
 #include "platform/fakes/fakeclock.h"
 #include "platform/fakes/scriptedmessagedialog.h"
@@ -70,7 +71,8 @@ private slots:
         servers.addServer(QStringLiteral("127.0.0.3"));
         NativeUdpChannel channel(healthy.port(), 0);
         ScriptedMessageDialog messages;
-        PollCycle cycle(servers, channel, clock, messages);
+        PollCycle cycle(channel, clock, messages);
+        LinkServerTable(servers, cycle);
         DesktopStatus status(cycle, servers);
         status.setNotifier(notifier);
         status.setNotifying(switchedOn);

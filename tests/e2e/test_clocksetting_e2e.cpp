@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/monitor.h"
 #include "dialogs/optionsdialog.h"
 #include "ntp/pollcycle.h"
 #include "platform/fakes/fakeclock.h"
@@ -124,7 +125,8 @@ private slots:
         ScriptedMessageDialog messages;
         TimedatedClockStepper stepper(
             QDBusConnection::connectToBus(m_bus->address(), QStringLiteral("client")));
-        PollCycle cycle(model, channel, clock, messages);
+        PollCycle cycle(channel, clock, messages);
+        LinkServerTable(model, cycle);
         cycle.setClockStepper(stepper);
         Settings settings;
         settings.adjustClock = true;

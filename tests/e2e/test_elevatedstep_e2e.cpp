@@ -1,3 +1,4 @@
+#include "app/monitor.h"
 #include "ntp/pollcycle.h"
 #include "platform/elevatedclockstepper.h"
 #include "platform/fakes/fakeclock.h"
@@ -60,7 +61,8 @@ private slots:
         NativeUdpChannel channel(responders.front()->port(), 0);
         ScriptedMessageDialog messages;
         ElevatedClockStepper stepper(ElevatedClockStepper::RunasLauncher(QStringLiteral(OSTRELLE_PROGRAM)));
-        PollCycle cycle(model, channel, clock, messages);
+        PollCycle cycle(channel, clock, messages);
+        LinkServerTable(model, cycle);
         cycle.setClockStepper(stepper);
         Settings settings;
         settings.adjustClock = true;

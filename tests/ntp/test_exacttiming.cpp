@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/monitor.h"
 #include "ntp/pollcycle.h"
 #include "platform/fakes/memorysettingsbackend.h"
 #include "platform/fakes/scriptedmessagedialog.h"
@@ -78,7 +79,8 @@ private slots:
         NativeUdpChannel channel(m_port, 0);
         ReadOnlyClock clock;
         ScriptedMessageDialog messages;
-        PollCycle cycle(servers, channel, clock, messages);
+        PollCycle cycle(channel, clock, messages);
+        LinkServerTable(servers, cycle);
         // Connected after the cycle's own slot: the request has left, and the reply arrives while
         // the event loop is held here.
         QObject::connect(&channel, &UdpChannel::ready, [busyMs] { QThread::msleep(busyMs); });

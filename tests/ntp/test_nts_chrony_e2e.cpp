@@ -1,3 +1,4 @@
+#include "app/monitor.h"
 #include "ntp/ntpreply.h"
 #include "ntp/nts/ntssession.h"
 #include "ntp/pollcycle.h"
@@ -119,7 +120,8 @@ private slots:
         NativeUdpChannel channel(123, 0);
         ReadOnlyClock clock;
         ScriptedMessageDialog messages;
-        PollCycle cycle(model, channel, clock, messages);
+        PollCycle cycle(channel, clock, messages);
+        LinkServerTable(model, cycle);
         if (trusted)
             cycle.ntsSessions().setExtraTrustFile(chronyd.certificatePath());
         QSignalSpy polled(&cycle, &PollCycle::serverPolled);

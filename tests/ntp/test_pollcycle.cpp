@@ -1,3 +1,4 @@
+#include "app/monitor.h"
 #include "ntp/pollcycle.h"
 #include "platform/fakes/fakeclock.h"
 #include "platform/fakes/fakeclockstepper.h"
@@ -102,7 +103,9 @@ struct Rig
     FakeClock clock;
     ScriptedMessageDialog messages;
     FakeClockStepper stepper;
-    PollCycle cycle{model, channel, clock, messages};
+    PollCycle cycle{channel, clock, messages};
+    // Last, so that the table and the cycle exist when they are linked.
+    bool linked = (LinkServerTable(model, cycle), true);
 };
 
 // Three stratum-2 servers near true time and a stratum-1 server an hour ahead, with clock

@@ -1,3 +1,4 @@
+#include "app/monitor.h"
 #include "ntp/pollcycle.h"
 #include "platform/fakes/fakeclock.h"
 #include "platform/fakes/fakeudpchannel.h"
@@ -79,7 +80,9 @@ struct NtsRig
     FakeUdpChannel channel;
     FakeClock clock;
     ScriptedMessageDialog messages;
-    PollCycle cycle{model, channel, clock, messages};
+    PollCycle cycle{channel, clock, messages};
+    // Last, so that the table and the cycle exist when they are linked.
+    bool linked = (LinkServerTable(model, cycle), true);
     AesSivCmac256 c2s{C2sKey};
     AesSivCmac256 s2c{S2cKey};
 };

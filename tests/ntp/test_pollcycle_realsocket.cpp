@@ -1,3 +1,4 @@
+#include "app/monitor.h"
 #include "ntp/pollcycle.h"
 #include "platform/fakes/fakeclock.h"
 #include "platform/fakes/scriptedmessagedialog.h"
@@ -18,9 +19,9 @@ constexpr int WaitMs = 5000;
 
 // The poll cycle of the main window over a real socket, with the fake clock and messages, polling
 // servers on loopback at the port of the test's responder, which answers by the fake clock.
-struct Monitor
+struct CycleRig
 {
-    explicit Monitor(NtpResponder& responder) : channel(responder.port(), 0)
+    explicit CycleRig(NtpResponder& responder) : channel(responder.port(), 0)
     {
         responder.now = [this] { return NowNtpSeconds(clock); };
     }
@@ -41,7 +42,9 @@ struct Monitor
     NativeUdpChannel channel;
     FakeClock clock;
     ScriptedMessageDialog messages;
-    PollCycle cycle{servers, channel, clock, messages};
+    PollCycle cycle{channel, clock, messages};
+    // Last, so that the table and the cycle exist when they are linked.
+    bool linked = (LinkServerTable(servers, cycle), true);
 };
 
 } // namespace
@@ -58,7 +61,7 @@ private slots:
         NtpResponder responder;
         QVERIFY2(responder.isListening(), qPrintable(responder.errorString()));
         responder.fields.offset = 0.25;
-        Monitor monitor(responder);
+        CycleRig monitor(responder);
         monitor.servers.addServer(responder.address().toString());
         monitor.tick(1); // start-up: the first tick at once
         QTRY_COMPARE_WITH_TIMEOUT(monitor.cell(1), "OK", WaitMs);
@@ -84,7 +87,7 @@ private slots:
         NtpResponder responder;
         QVERIFY2(responder.isListening(), qPrintable(responder.errorString()));
         responder.silent = true;
-        Monitor monitor(responder);
+        CycleRig monitor(responder);
         monitor.servers.addServer(server.isEmpty() ? responder.address().toString() : server);
         monitor.tick(1); // start-up: the first tick at once
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -100,7 +103,7 @@ private slots:
     {
         NtpResponder responder;
         QVERIFY2(responder.isListening(), qPrintable(responder.errorString()));
-        Monitor monitor(responder);
+        CycleRig monitor(responder);
         monitor.servers.addServer(QStringLiteral("127.0.0.9")); // nothing listens: ICMP port unreachable
         monitor.servers.addServer(responder.address().toString());
         monitor.tick(1); // start-up: the first tick at once
@@ -119,7 +122,7 @@ private slots:
         QVERIFY2(responder.isListening() && intruder.isListening(), qPrintable(intruder.errorString()));
         responder.fields.offset = 0.5;
         intruder.fields.offset = 30.0;
-        Monitor monitor(responder);
+        CycleRig monitor(responder);
         // The intruder answers our very request before the server does: only the socket can tell them apart.
         connect(&responder, &NtpResponder::requestReceived, this, [&](const QByteArray& request) {
             const QByteArray forged = BuildNtpReply(request, intruder.fields, NowNtpSeconds(monitor.clock));
