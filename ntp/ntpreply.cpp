@@ -1,6 +1,6 @@
 #include "ntp/ntpreply.h"
 
-#include "servers/settingsstore.h"
+#include "servers/settings.h"
 #include "timekeeping/ntpshort.h"
 #include "timekeeping/ntptime.h"
 

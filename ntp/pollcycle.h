@@ -7,7 +7,7 @@
 #include "platform/messagedialog.h"
 #include "platform/udpchannel.h"
 #include "servers/serverrecord.h"
-#include "servers/settingsstore.h"
+#include "servers/settings.h"
 #include "timekeeping/ntppacket.h"
 #include "timekeeping/ntptime.h"
 

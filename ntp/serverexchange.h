@@ -3,7 +3,7 @@
 #include "platform/udpchannel.h"
 #include "servers/servername.h"
 #include "servers/serverrecord.h"
-#include "servers/settingsstore.h"
+#include "servers/settings.h"
 #include "timekeeping/ntppacket.h"
 #include "timekeeping/ntptime.h"
 

@@ -12,6 +12,7 @@
 #include "platform/nativeudpchannel.h"
 #include "servers/serverformat.h"
 #include "servers/servername.h"
+#include "servers/settingsstore.h"
 #include "timekeeping/ntppacket.h"
 #include "timekeeping/ntpshort.h"
 

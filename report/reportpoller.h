@@ -4,7 +4,7 @@
 #include "platform/hostresolver.h"
 #include "report/runreport.h"
 #include "servers/serverrecord.h"
-#include "servers/settingsstore.h"
+#include "servers/settings.h"
 #include "timekeeping/ntptime.h"
 
 #include <QList>
