@@ -92,9 +92,8 @@ int main(int argc, char* argv[])
     const std::unique_ptr<ostrelle::Notifier> notifier = ostrelle::CreateNotifier();
     // Before the window, so that it outlives the history windows that read from it.
     ostrelle::HistoryRecorder history;
-    ostrelle::MainWindow window(clock, store, channel, messages);
+    ostrelle::MainWindow window(clock, store, channel, messages, &ostrelle::SystemHostResolver());
     window.monitor().cycle().setClockStepper(*stepper);
-    window.monitor().cycle().setHostResolver(ostrelle::SystemHostResolver());
     // For tests only: a PEM file of certificates that NTS servers may also show, so that a local
     // server with a self-signed certificate can be tried without touching the system's trust store.
     if (const QString trust = qEnvironmentVariable("OSTRELLE_TEST_NTS_TRUST_FILE"); !trust.isEmpty())

@@ -34,7 +34,7 @@ constexpr std::array<int, 8> ColumnTwips = {1500, 900, 800, 800, 800, 1800, 960,
 } // namespace
 
 MainWindow::MainWindow(Clock& clock, SettingsBackend& backend, UdpChannel& channel, MessageDialog& messages,
-                       QWidget* parent)
+                       HostResolver* resolver, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
@@ -53,6 +53,8 @@ MainWindow::MainWindow(Clock& clock, SettingsBackend& backend, UdpChannel& chann
     m_tickTimer.setInterval(1000);
     connect(&m_tickTimer, &QTimer::timeout, &cycle, &PollCycle::tick);
 
+    if (resolver)
+        cycle.setHostResolver(*resolver);
     m_tickTimer.start();
     m_monitor.start();
     m_status.setNotifying(m_monitor.settings().notify);

@@ -22,6 +22,7 @@ class HistoryExport;
 class HistoryRecorder;
 class OptionsDialog;
 class TimeService;
+class HostResolver;
 class TrayIcon;
 
 // The main window: the server list, the "Synchronisation" frame and the five buttons. It shows
@@ -30,8 +31,9 @@ class MainWindow : public QWidget
 {
     Q_OBJECT
 public:
+    // resolver looks the servers' names up from the first step on; without one the channel does.
     MainWindow(Clock& clock, SettingsBackend& backend, UdpChannel& channel, MessageDialog& messages,
-               QWidget* parent = nullptr);
+               HostResolver* resolver = nullptr, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     Monitor& monitor() { return m_monitor; }

@@ -1,4 +1,5 @@
 #include "dialogs/optionsdialog.h"
+#include "platform/fakes/fakehostresolver.h"
 #include "platform/fakes/faketimeservice.h"
 #include "tests/support/windowrig.h"
 
@@ -70,6 +71,13 @@ private slots:
         QVERIFY(!header->isHidden());
         for (int col = 0; col < header->count(); ++col)
             QCOMPARE_LE(header->sectionSizeHint(col), header->sectionSize(col));
+
+        // With the system's resolver, the very first step already asks the name's address.
+        Fakes pool(Fakes::storedServers({"pool.example"}));
+        FakeHostResolver resolver;
+        resolver.add(QStringLiteral("pool.example"), {QHostAddress(QStringLiteral("127.0.0.5"))});
+        MainWindow window(pool.clock, pool.backend, pool.channel, pool.messages, &resolver);
+        QTRY_COMPARE(pool.channel.connectedHosts, QStringList{"127.0.0.5"});
     }
 
     void shouldRemoveOnlyTheRowTheOperatorSelected_data()
