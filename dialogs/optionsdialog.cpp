@@ -112,13 +112,17 @@ void OptionsDialog::layOut()
     showWidest(m_referenceAge.label, ReferenceAgeLimitMinutes, minutesLabel, fraction);
     showWidest(m_stratum.label, StratumLimitRange, stratumLabel);
 
-    // The time service's headline and the desktop's frame push the sliders down.
-    constexpr int Added = 1452;
+    // The desktop's frame, and the time service's headline where there is one, push the sliders
+    // down; without a headline its frame holds the one check box and no empty band.
+    const bool headline = !m_timeServiceLabel->text().isEmpty();
+    m_timeServiceLabel->setVisible(headline);
+    const int headlineTwips = headline ? 564 : 0;
+    const int Added = 888 + headlineTwips;
     TwipsLayout layout(this, 3480, 4272 + Added);
-    layout.place({{m_systemTimeFrame, 120, 120, 3252, 1092},
+    layout.place({{m_systemTimeFrame, 120, 120, 3252, 528 + headlineTwips},
                   {m_adjustClockCheck, 240, 240, 2052, 252},
                   {m_timeServiceLabel, 240, 540, 2892, 504},
-                  {m_desktopFrame, 120, 1320, 3252, 852},
+                  {m_desktopFrame, 120, 756 + headlineTwips, 3252, 852},
                   {m_notifyCheck, 240, 240, 2892, 252},
                   {m_hideWhenMinimisedCheck, 240, 516, 2892, 252}});
     int top = 840 + Added;
@@ -172,9 +176,12 @@ Settings OptionsDialog::settings() const
 
 void OptionsDialog::setClockAdjustmentNote(const QString& headline, const QString& note)
 {
+    const bool reshaped = m_timeServiceLabel->text().isEmpty() != headline.isEmpty();
     m_timeServiceLabel->setText(headline);
     m_adjustClockCheck->setToolTip(note);
     m_timeServiceLabel->setToolTip(note);
+    if (reshaped)
+        layOut();
 }
 
 void OptionsDialog::setTrayAvailable(bool available)

@@ -72,6 +72,8 @@ private slots:
         for (int pass = 0; pass < 2; ++pass) {
             QStringList misfits;
             for (QWidget* widget : window->findChildren<QWidget*>(QRegularExpression("^[A-Z]"))) {
+                if (!widget->isVisibleTo(window))
+                    continue;
                 const bool captioned = widget->inherits("QLabel") || widget->inherits("QAbstractButton");
                 const QSize needed = captioned                       ? widget->sizeHint()
                                      : widget->inherits("QGroupBox") ? widget->minimumSizeHint()
