@@ -1,5 +1,6 @@
 #include "servers/servername.h"
 
+#include <QHostAddress>
 #include <QUrl>
 #include <algorithm>
 
@@ -65,9 +66,13 @@ std::optional<ServerAddress> ParseServerAddress(const QString& typed)
             port = rest.mid(1);
         }
     } else if (name.count(QLatin1Char(':')) == 1) {
-        // More than one colon is an IPv6 address without a port.
         address.host = name.section(QLatin1Char(':'), 0, 0);
         port = name.section(QLatin1Char(':'), 1);
+    } else if (name.contains(QLatin1Char(':')) &&
+               QHostAddress(name).protocol() != QAbstractSocket::IPv6Protocol) {
+        // More than one colon is an IPv6 address without a port, or no host at all: no host name
+        // holds a colon, and two ports are one too many.
+        return std::nullopt;
     }
     if (address.host.isEmpty())
         return std::nullopt;

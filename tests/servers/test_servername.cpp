@@ -36,6 +36,7 @@ private slots:
         QTest::newRow("bracket left open") << "[::1:123" << false << false << "" << 0;
         QTest::newRow("text after the bracket") << "[::1]x" << false << false << "" << 0;
         QTest::newRow("port without host") << ":123" << false << false << "" << 0;
+        QTest::newRow("two ports") << "127.0.0.1:127.0.0.2:123" << false << false << "" << 0;
         QTest::newRow("other scheme") << "ntp://time.example.net" << false << false << "" << 0;
         QTest::newRow("NTS port 0") << "nts://h:0" << false << false << "" << 0;
         QTest::newRow("NTS port too large") << "nts://h:99999" << false << false << "" << 0;
