@@ -183,6 +183,7 @@ void MetricsExporterTest::shouldKeepServingPastBadAndSlowClients()
     bad.push_back(std::make_unique<Client>(exporter.serverPort(),
                                            "POST /metrics HTTP/1.1\r\nContent-Length: 0\r\n\r\n"));
     QVERIFY(waitForAll(bad));
+    // Qt HTTP Server 6.4 closes the connection of a request it cannot parse, without an answer.
     QVERIFY2(bad[0]->statusLine().startsWith("HTTP/1.1 400") || bad[0]->statusLine().isEmpty(),
              bad[0]->statusLine().constData());
     QCOMPARE(bad[1]->statusLine(), QByteArray("HTTP/1.1 404 Not Found"));
