@@ -115,6 +115,15 @@ bool QSettingsBackend::commit(QString* whyNot)
     return true;
 }
 
+void QSettingsBackend::reload()
+{
+    // sync() reads the file again when it changed on disk; with nothing staged it writes nothing.
+    for (auto& [application, app] : m_applications) {
+        if (app.staged.isEmpty() && app.settings)
+            app.settings->sync();
+    }
+}
+
 bool QSettingsBackend::commitApplication(const QString& application, Application& app, QString* whyNot)
 {
     const QString path = QDir::toNativeSeparators(filePath(application));

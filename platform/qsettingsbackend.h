@@ -37,6 +37,7 @@ public:
     void save(const QString& application, const QString& section, const QString& key,
               const QString& text) override;
     [[nodiscard]] bool commit(QString* whyNot) override;
+    void reload() override;
 
     // The user's configuration folder followed by "Brevikon" (honours XDG_CONFIG_HOME).
     static QString defaultDirectory();

@@ -25,6 +25,10 @@ public:
     // Writes what save() staged, all at once. On failure returns false and puts the reason,
     // fit for the operator (path and cause), into whyNot; what was staged is kept for the next try.
     [[nodiscard]] virtual bool commit(QString* whyNot) = 0;
+
+    // Reads again what another process may have written since; what is staged stays. A program
+    // that runs for months (the exporter) sees an edited server list without a restart.
+    virtual void reload() {}
 };
 
 } // namespace ostrelle

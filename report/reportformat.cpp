@@ -6,6 +6,9 @@
 #include <QJsonObject>
 #include <QLocale>
 #include <algorithm>
+#include <cmath>
+#include <functional>
+#include <utility>
 
 namespace ostrelle {
 
@@ -93,6 +96,77 @@ QString serverText(const QString& server, const QString& address)
     return address.isEmpty() ? server : QStringLiteral("%1 (%2)").arg(server, address);
 }
 
+// How far beyond the thresholds the answered rows are: one count per level.
+struct ThresholdCounts
+{
+    qsizetype warning = 0;
+    qsizetype critical = 0;
+};
+
+ThresholdCounts thresholdCounts(const Report& report)
+{
+    ThresholdCounts counts;
+    for (const ReportRow& row : report.rows) {
+        const ReportStatus status = ThresholdStatusOf(row, report.thresholds);
+        counts.critical += status == ReportStatus::Critical ? 1 : 0;
+        counts.warning += status == ReportStatus::Warning ? 1 : 0;
+    }
+    return counts;
+}
+
+QString serversText(qsizetype count)
+{
+    return count == 1 ? QStringLiteral("1 server") : QStringLiteral("%1 servers").arg(count);
+}
+
+// A perfdata label: quoted, so that any server name survives; the quote and the equals sign are the
+// two characters the format cannot carry inside one.
+QString perfLabel(const QString& measure, const ReportRow& row)
+{
+    QString name = row.address.isEmpty() ? row.server : row.server + QLatin1Char('@') + row.address;
+    for (QChar& c : name) {
+        if (c == QLatin1Char('\'') || c == QLatin1Char('=') || c < QLatin1Char(' '))
+            c = QLatin1Char('_');
+    }
+    return QStringLiteral("'%1_%2'").arg(measure, name);
+}
+
+// label=value[unit];warn;crit;min;max. Values in plain decimals, as the format has no exponent;
+// "U" when there is no value.
+QString perfItem(const QString& label, std::optional<double> value, int decimals, const QString& unit,
+                 const ThresholdPair& thresholds = {}, const QString& minimum = {},
+                 const QString& maximum = {})
+{
+    const QString number = value ? QString::number(*value, 'f', decimals) + unit : QStringLiteral("U");
+    return QStringLiteral("%1=%2;%3;%4;%5;%6")
+        .arg(label, number, thresholds.warning ? thresholds.warning->text : QString(),
+             thresholds.critical ? thresholds.critical->text : QString(), minimum, maximum);
+}
+
+QStringList serverPerfdata(const ReportRow& row, const ReportThresholds& thresholds)
+{
+    const bool answered = row.outcome == ReportOutcome::Answered;
+    const auto ifAnswered = [answered](double value) {
+        return answered ? std::optional(value) : std::nullopt;
+    };
+    QStringList items{
+        perfItem(perfLabel(QStringLiteral("offset"), row), ifAnswered(row.offset.count()), 9,
+                 QStringLiteral("s"), thresholds.offset),
+        perfItem(perfLabel(QStringLiteral("jitter"), row), ifAnswered(row.jitter.count()), 9,
+                 QStringLiteral("s"), thresholds.jitter, QStringLiteral("0")),
+        perfItem(perfLabel(QStringLiteral("stratum"), row), ifAnswered(row.stratum), 0, {},
+                 thresholds.stratum, QStringLiteral("0"), QStringLiteral("16")),
+        perfItem(perfLabel(QStringLiteral("rtt"), row), ifAnswered(row.roundTrip.count()), 9,
+                 QStringLiteral("s"), {}, QStringLiteral("0")),
+    };
+    if (row.nts)
+        items << perfItem(perfLabel(QStringLiteral("nts"), row), row.nts->authenticated ? 1 : 0, 0, {}, {},
+                          QStringLiteral("0"), QStringLiteral("1"))
+              << perfItem(perfLabel(QStringLiteral("cookies"), row), row.nts->cookies, 0, {}, {},
+                          QStringLiteral("0"));
+    return items;
+}
+
 QString summaryLine(const Report& report)
 {
     const ReportStatus status = StatusOf(report);
@@ -102,6 +176,11 @@ QString summaryLine(const Report& report)
         QStringLiteral("NTP %1: %2 of %3 servers healthy").arg(statusName(status)).arg(usable).arg(total);
     if (report.verdict.agreement == ReportAgreement::NoAgreement)
         line += QStringLiteral(", the servers do not agree");
+    const ThresholdCounts beyond = thresholdCounts(report);
+    if (beyond.critical > 0)
+        line += QStringLiteral(", %1 beyond critical").arg(serversText(beyond.critical));
+    if (beyond.warning > 0)
+        line += QStringLiteral(", %1 beyond warning").arg(serversText(beyond.warning));
     const ReportVerdict& verdict = report.verdict;
     if (verdict.bestServer)
         line += QStringLiteral(", best %1 offset %2 s")
@@ -110,13 +189,53 @@ QString summaryLine(const Report& report)
     else
         line += QStringLiteral(", no usable server");
     line += QStringLiteral(" |");
-    if (verdict.bestServer)
+    if (verdict.bestServer) {
+        const ThresholdPair& offset = report.thresholds.offset;
         line += QStringLiteral(" offset=%1s").arg(QString::number(verdict.bestOffset.count(), 'f', 6));
+        if (offset.warning || offset.critical)
+            line += QStringLiteral(";%1;%2").arg(offset.warning ? offset.warning->text : QString(),
+                                                 offset.critical ? offset.critical->text : QString());
+    }
     line += QStringLiteral(" healthy=%1;;;0;%2\n").arg(usable).arg(total);
     return line;
 }
 
-QString serverLine(const ReportRow& row)
+// Which measures of an answered row are beyond which threshold, in the words of the status line.
+QStringList thresholdNotes(const ReportRow& row, const ReportThresholds& thresholds)
+{
+    if (row.outcome != ReportOutcome::Answered)
+        return {};
+    const struct
+    {
+        const char* name;
+        double value;
+        const ThresholdPair& pair;
+    } measures[] = {{"offset", std::abs(row.offset.count()), thresholds.offset},
+                    {"jitter", row.jitter.count(), thresholds.jitter},
+                    {"stratum", double(row.stratum), thresholds.stratum}};
+    QStringList notes;
+    for (const auto& measure : measures) {
+        if (measure.pair.critical && measure.pair.critical->alerts(measure.value))
+            notes << QStringLiteral("%1 beyond critical %2")
+                         .arg(QLatin1String(measure.name), measure.pair.critical->text);
+        else if (measure.pair.warning && measure.pair.warning->alerts(measure.value))
+            notes << QStringLiteral("%1 beyond warning %2")
+                         .arg(QLatin1String(measure.name), measure.pair.warning->text);
+    }
+    return notes;
+}
+
+QString ntsText(const ReportNts& nts)
+{
+    QString text =
+        nts.authenticated ? QStringLiteral("NTS authenticated") : QStringLiteral("NTS not authenticated");
+    text += QStringLiteral(", %1 cookies").arg(nts.cookies);
+    if (!nts.failure.isEmpty())
+        text += QStringLiteral(" (%1)").arg(nts.failure);
+    return text;
+}
+
+QString serverLine(const ReportRow& row, const ReportThresholds& thresholds)
 {
     QStringList parts{serverText(row.server, row.address)};
     switch (row.outcome) {
@@ -137,11 +256,15 @@ QString serverLine(const ReportRow& row)
                   << QStringLiteral("%1 of %2 samples").arg(row.samples).arg(row.requests);
         if (row.verdict != RowVerdict::NotJudged)
             parts << verdictName(row.verdict);
+        parts << thresholdNotes(row, thresholds);
         break;
     }
+    if (row.nts)
+        parts << ntsText(*row.nts);
     if (!row.reasons.isEmpty())
         parts << QStringLiteral("(%1)").arg(row.reasons.join(QStringLiteral("; ")));
-    return parts.join(QStringLiteral(", ")) + QLatin1Char('\n');
+    // A bar would start the perfdata for a monitoring system.
+    return parts.join(QStringLiteral(", ")).replace(QLatin1Char('|'), QLatin1Char('/'));
 }
 
 QJsonObject jsonRow(const ReportRow& row)
@@ -170,6 +293,14 @@ QJsonObject jsonRow(const ReportRow& row)
         {QStringLiteral("healthy"), IsUsable(row)},
         {QStringLiteral("reasons"), QJsonArray::fromStringList(row.reasons)},
         {QStringLiteral("verdict"), verdictName(row.verdict)},
+        {QStringLiteral("answered_at"), row.answeredAt ? QJsonValue(isoUtc(*row.answeredAt)) : QJsonValue()},
+        {QStringLiteral("nts"),
+         row.nts ? QJsonValue(
+                       QJsonObject{{QStringLiteral("authenticated"), row.nts->authenticated},
+                                   {QStringLiteral("failure"),
+                                    row.nts->failure.isEmpty() ? QJsonValue() : QJsonValue(row.nts->failure)},
+                                   {QStringLiteral("cookies"), row.nts->cookies}})
+                 : QJsonValue()},
     };
 }
 
@@ -195,7 +326,10 @@ QStringList csvFields(const ReportRow& row)
             ifAnswered(fullPrecision(row.jitter.count())),
             QString::number(row.samples),
             QString::number(row.requests),
-            row.address};
+            row.address,
+            row.nts ? (row.nts->authenticated ? QStringLiteral("true") : QStringLiteral("false")) : QString(),
+            row.nts ? row.nts->failure : QString(),
+            row.nts ? QString::number(row.nts->cookies) : QString()};
 }
 
 } // namespace
@@ -205,12 +339,54 @@ bool IsUsable(const ReportRow& row)
     return row.outcome == ReportOutcome::Answered && row.healthy && row.verdict != RowVerdict::Falseticker;
 }
 
+ReportStatus WorseStatus(ReportStatus a, ReportStatus b)
+{
+    const auto rank = [](ReportStatus status) {
+        switch (status) {
+        case ReportStatus::Ok:
+            return 0;
+        case ReportStatus::Unknown:
+            return 1;
+        case ReportStatus::Warning:
+            return 2;
+        case ReportStatus::Critical:
+            return 3;
+        }
+        return 1;
+    };
+    return rank(a) >= rank(b) ? a : b;
+}
+
+ReportStatus ThresholdStatusOf(const ReportRow& row, const ReportThresholds& thresholds)
+{
+    if (row.outcome != ReportOutcome::Answered)
+        return ReportStatus::Ok;
+    // The offset's sign says which way the clock is off; a limit is on how far.
+    const std::pair<double, const ThresholdPair&> measures[] = {
+        {std::abs(row.offset.count()), thresholds.offset},
+        {row.jitter.count(), thresholds.jitter},
+        {double(row.stratum), thresholds.stratum}};
+    ReportStatus status = ReportStatus::Ok;
+    for (const auto& [value, pair] : measures) {
+        if (pair.critical && pair.critical->alerts(value))
+            return ReportStatus::Critical;
+        if (pair.warning && pair.warning->alerts(value))
+            status = ReportStatus::Warning;
+    }
+    return status;
+}
+
 ReportStatus StatusOf(const Report& report)
 {
     const qsizetype usable = usableCount(report);
+    ReportStatus status = ReportStatus::Ok;
     if (usable == 0 || report.verdict.agreement == ReportAgreement::NoAgreement)
-        return ReportStatus::Critical;
-    return usable == report.rows.size() ? ReportStatus::Ok : ReportStatus::Warning;
+        status = ReportStatus::Critical;
+    else if (usable != report.rows.size())
+        status = ReportStatus::Warning;
+    for (const ReportRow& row : report.rows)
+        status = WorseStatus(status, ThresholdStatusOf(row, report.thresholds));
+    return status;
 }
 
 QString FormatReport(const Report& report, ReportFormat format)
@@ -231,8 +407,17 @@ QString FormatReport(const Report& report, ReportFormat format)
 QString TextReport(const Report& report)
 {
     QString text = summaryLine(report);
+    QStringList perfdata;
     for (const ReportRow& row : report.rows)
-        text += serverLine(row);
+        perfdata << serverPerfdata(row, report.thresholds);
+    for (qsizetype i = 0; i < report.rows.size(); ++i) {
+        text += serverLine(report.rows.at(i), report.thresholds);
+        // The plugins' long output: every server's perfdata after a bar on the last line of text,
+        // then one item a line.
+        if (i == report.rows.size() - 1 && !perfdata.isEmpty())
+            text += QStringLiteral(" | ") + perfdata.join(QLatin1Char('\n'));
+        text += QLatin1Char('\n');
+    }
     return text;
 }
 
@@ -265,14 +450,17 @@ QString JsonReport(const Report& report)
 
 QString CsvReport(const Report& report)
 {
-    QString text =
-        CsvRecord({QStringLiteral("server"), QStringLiteral("outcome"), QStringLiteral("refusal"),
-                   QStringLiteral("leap"), QStringLiteral("version"), QStringLiteral("stratum"),
-                   QStringLiteral("reference_id"), QStringLiteral("reference_time"),
-                   QStringLiteral("round_trip"), QStringLiteral("offset"), QStringLiteral("root_delay"),
-                   QStringLiteral("root_dispersion"), QStringLiteral("healthy"), QStringLiteral("reasons"),
-                   QStringLiteral("verdict"), QStringLiteral("jitter"), QStringLiteral("samples"),
-                   QStringLiteral("requests"), QStringLiteral("address")});
+    QString text = CsvRecord({QStringLiteral("server"),       QStringLiteral("outcome"),
+                              QStringLiteral("refusal"),      QStringLiteral("leap"),
+                              QStringLiteral("version"),      QStringLiteral("stratum"),
+                              QStringLiteral("reference_id"), QStringLiteral("reference_time"),
+                              QStringLiteral("round_trip"),   QStringLiteral("offset"),
+                              QStringLiteral("root_delay"),   QStringLiteral("root_dispersion"),
+                              QStringLiteral("healthy"),      QStringLiteral("reasons"),
+                              QStringLiteral("verdict"),      QStringLiteral("jitter"),
+                              QStringLiteral("samples"),      QStringLiteral("requests"),
+                              QStringLiteral("address"),      QStringLiteral("nts_authenticated"),
+                              QStringLiteral("nts_failure"),  QStringLiteral("nts_cookies")});
     for (const ReportRow& row : report.rows)
         text += CsvRecord(csvFields(row));
     return text;
@@ -315,51 +503,96 @@ QString PrometheusLabelValue(const QString& value)
 
 QString PrometheusReport(const Report& report)
 {
+    using Sample = std::optional<double>;
+    const auto ifAnswered = [](const ReportRow& r, double value) -> Sample {
+        return r.outcome == ReportOutcome::Answered ? Sample(value) : std::nullopt;
+    };
     struct Gauge
     {
         const char* name;
         const char* help;
         // The sample of one row, or nothing when the row has no such value.
-        std::optional<double> (*sample)(const ReportRow&);
+        std::function<Sample(const ReportRow&)> sample;
+        // For an _info metric: the name of the label that carries the text, and the text.
+        const char* textLabel = nullptr;
+        std::function<QString(const ReportRow&)> text = {};
     };
-    static const Gauge gauges[] = {
-        {"ostrelle_server_up", "1 when the server answered the request, else 0.",
-         [](const ReportRow& r) -> std::optional<double> {
-             return r.outcome == ReportOutcome::Answered ? 1 : 0;
-         }},
-        {"ostrelle_server_healthy", "1 when the server's row is not red, else 0.",
-         [](const ReportRow& r) -> std::optional<double> { return IsUsable(r) ? 1 : 0; }},
-        {"ostrelle_server_offset_seconds", "Offset of the local clock from the server; positive when behind.",
-         [](const ReportRow& r) -> std::optional<double> {
-             if (r.outcome != ReportOutcome::Answered)
-                 return std::nullopt;
-             return r.offset.count();
-         }},
-        {"ostrelle_server_round_trip_seconds", "Round-trip delay of the request.",
-         [](const ReportRow& r) -> std::optional<double> {
-             if (r.outcome != ReportOutcome::Answered)
-                 return std::nullopt;
-             return r.roundTrip.count();
-         }},
-        {"ostrelle_server_jitter_seconds",
-         "Spread of the server's sample offsets around the one that counts.",
-         [](const ReportRow& r) -> std::optional<double> {
-             if (r.outcome != ReportOutcome::Answered)
-                 return std::nullopt;
-             return r.jitter.count();
-         }},
-        {"ostrelle_server_stratum", "Stratum the server announced.",
-         [](const ReportRow& r) -> std::optional<double> {
-             if (r.outcome != ReportOutcome::Answered)
-                 return std::nullopt;
-             return r.stratum;
-         }},
-        {"ostrelle_server_truechimer", "1 when the server agrees with the others, 0 for a falseticker.",
-         [](const ReportRow& r) -> std::optional<double> {
+    const QString bestServer = report.verdict.bestServer.value_or(QString());
+    const Gauge gauges[] = {
+        {"ostrelle_server_up", "1 when the server answered in the last pass, else 0.",
+         [](const ReportRow& r) -> Sample { return r.outcome == ReportOutcome::Answered ? 1 : 0; }},
+        {"ostrelle_server_healthy",
+         "1 when the server's row is not red (answered, within the limits, agreeing), else 0.",
+         [](const ReportRow& r) -> Sample { return IsUsable(r) ? 1 : 0; }},
+        {"ostrelle_server_agreeing",
+         "1 when the server's time agrees with the majority, 0 for a falseticker; absent when not judged.",
+         [](const ReportRow& r) -> Sample {
              if (r.verdict == RowVerdict::NotJudged)
                  return std::nullopt;
              return r.verdict == RowVerdict::Truechimer ? 1 : 0;
          }},
+        {"ostrelle_server_chosen", "1 for the server the clock would be set from, else 0.",
+         [&](const ReportRow& r) -> Sample {
+             return report.verdict.bestServer && r.server == bestServer &&
+                            r.address == report.verdict.bestAddress
+                        ? 1
+                        : 0;
+         }},
+        {"ostrelle_server_offset_seconds",
+         "Offset of the local clock from the server; positive when it is behind.",
+         [&](const ReportRow& r) { return ifAnswered(r, r.offset.count()); }},
+        {"ostrelle_server_round_trip_seconds", "Round-trip delay of the exchange that counts.",
+         [&](const ReportRow& r) { return ifAnswered(r, r.roundTrip.count()); }},
+        {"ostrelle_server_root_delay_seconds", "Round-trip delay from the server to its reference clock.",
+         [&](const ReportRow& r) { return ifAnswered(r, r.rootDelay.count()); }},
+        {"ostrelle_server_root_dispersion_seconds", "Error the server announces against its reference clock.",
+         [&](const ReportRow& r) { return ifAnswered(r, r.rootDispersion.count()); }},
+        {"ostrelle_server_root_distance_seconds",
+         "Bound on the server's error: half its root delay plus its root dispersion.",
+         [&](const ReportRow& r) {
+             return ifAnswered(r, r.rootDelay.count() / 2 + r.rootDispersion.count());
+         }},
+        {"ostrelle_server_jitter_seconds",
+         "Spread of the server's sample offsets around the one that counts.",
+         [&](const ReportRow& r) { return ifAnswered(r, r.jitter.count()); }},
+        {"ostrelle_server_stratum", "Stratum the server announced.",
+         [&](const ReportRow& r) { return ifAnswered(r, r.stratum); }},
+        {"ostrelle_server_leap",
+         "Leap indicator the server announced: 0 none, 1 insert, 2 delete, 3 unsynchronised.",
+         [&](const ReportRow& r) { return ifAnswered(r, r.leap); }},
+        {"ostrelle_server_last_answer_timestamp_seconds",
+         "When the server last answered, in seconds since 1970.",
+         [](const ReportRow& r) -> Sample {
+             if (!r.answeredAt)
+                 return std::nullopt;
+             return std::chrono::duration<double>(r.answeredAt->time_since_epoch()).count();
+         }},
+        {"ostrelle_server_reference_info",
+         "The reference the server announced: a clock's code or an address.",
+         [&](const ReportRow& r) { return ifAnswered(r, 1); }, "reference_id",
+         [](const ReportRow& r) { return r.referenceId; }},
+        {"ostrelle_server_nts_authenticated",
+         "For nts:// servers: 1 when the answer was authenticated, else 0.",
+         [](const ReportRow& r) -> Sample {
+             if (!r.nts)
+                 return std::nullopt;
+             return r.nts->authenticated ? 1 : 0;
+         }},
+        {"ostrelle_server_nts_cookies",
+         "For nts:// servers: cookies left before a new key exchange is needed.",
+         [](const ReportRow& r) -> Sample {
+             if (!r.nts)
+                 return std::nullopt;
+             return r.nts->cookies;
+         }},
+        {"ostrelle_server_nts_failure_info",
+         "For nts:// servers that failed: why the key exchange or the check failed.",
+         [](const ReportRow& r) -> Sample {
+             if (!r.nts || r.nts->failure.isEmpty())
+                 return std::nullopt;
+             return 1;
+         },
+         "reason", [](const ReportRow& r) { return r.nts ? r.nts->failure : QString(); }},
     };
 
     QString text;
@@ -367,17 +600,31 @@ QString PrometheusReport(const Report& report)
         const QString name = QString::fromLatin1(gauge.name);
         text += QStringLiteral("# HELP %1 %2\n# TYPE %1 gauge\n").arg(name, QString::fromLatin1(gauge.help));
         for (const ReportRow& row : report.rows) {
-            if (const std::optional<double> value = gauge.sample(row)) {
+            if (const Sample value = gauge.sample(row)) {
                 // The address only where there is one, so that a literal's series stay as they were.
-                const QString address =
-                    row.address.isEmpty()
-                        ? QString()
-                        : QStringLiteral(",address=\"%1\"").arg(PrometheusLabelValue(row.address));
-                text += QStringLiteral("%1{server=\"%2\"%3} %4\n")
-                            .arg(name, PrometheusLabelValue(row.server), address, fullPrecision(*value));
+                QString labels = QStringLiteral("server=\"%1\"").arg(PrometheusLabelValue(row.server));
+                if (!row.address.isEmpty())
+                    labels += QStringLiteral(",address=\"%1\"").arg(PrometheusLabelValue(row.address));
+                if (gauge.textLabel)
+                    labels += QStringLiteral(",%1=\"%2\"")
+                                  .arg(QLatin1String(gauge.textLabel), PrometheusLabelValue(gauge.text(row)));
+                text += QStringLiteral("%1{%2} %3\n").arg(name, labels, fullPrecision(*value));
             }
         }
     }
+    text +=
+        QStringLiteral("# HELP ostrelle_servers_agree 1 when the answering servers agree on the time, 0 when "
+                       "no majority does; absent when none could be compared.\n"
+                       "# TYPE ostrelle_servers_agree gauge\n");
+    if (report.verdict.agreement != ReportAgreement::NotChecked)
+        text += QStringLiteral("ostrelle_servers_agree %1\n")
+                    .arg(report.verdict.agreement == ReportAgreement::Agreed ? 1 : 0);
+    text +=
+        QStringLiteral("# HELP ostrelle_status What the monitoring plugin would exit with: 0 OK, 1 warning, "
+                       "2 critical, 3 unknown.\n"
+                       "# TYPE ostrelle_status gauge\n"
+                       "ostrelle_status %1\n")
+            .arg(int(StatusOf(report)));
     return text;
 }
 

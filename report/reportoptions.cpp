@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <cmath>
 
 namespace ostrelle {
@@ -16,17 +17,55 @@ const QString TimeoutName = QStringLiteral("timeout");
 const QString SamplesName = QStringLiteral("samples");
 const QString StratumLimitName = QStringLiteral("stratum-limit");
 const QString ReferenceAgeLimitName = QStringLiteral("reference-age-limit");
+const QString ExporterName = QStringLiteral("exporter");
+const QString ListenName = QStringLiteral("listen");
+const QString IntervalName = QStringLiteral("interval");
+
+// The plugin's thresholds, named as the plugins of the same family name them.
+struct ThresholdOption
+{
+    const char* shortName;
+    const char* longName;
+    const char* description;
+    ThresholdPair ReportThresholds::*measure;
+    std::optional<ThresholdRange> ThresholdPair::*level;
+};
+const ThresholdOption ThresholdOptions[] = {
+    {"w", "warning", "Warning when a server's absolute offset is outside this range (seconds).",
+     &ReportThresholds::offset, &ThresholdPair::warning},
+    {"c", "critical", "Critical when a server's absolute offset is outside this range (seconds).",
+     &ReportThresholds::offset, &ThresholdPair::critical},
+    {"j", "jitter-warning", "Warning when a server's jitter is outside this range (seconds).",
+     &ReportThresholds::jitter, &ThresholdPair::warning},
+    {"k", "jitter-critical", "Critical when a server's jitter is outside this range (seconds).",
+     &ReportThresholds::jitter, &ThresholdPair::critical},
+    {"W", "stratum-warning", "Warning when a server's stratum is outside this range.",
+     &ReportThresholds::stratum, &ThresholdPair::warning},
+    {"C", "stratum-critical", "Critical when a server's stratum is outside this range.",
+     &ReportThresholds::stratum, &ThresholdPair::critical},
+};
 
 bool namesOneOfOurOptions(const QString& argument)
 {
-    if (argument == QLatin1String("-h") || argument == QLatin1String("-?") || argument == QLatin1String("-v"))
-        return true;
+    for (const char* letter : {"h", "?", "v", "t"}) {
+        if (argument == QLatin1Char('-') + QLatin1String(letter))
+            return true;
+    }
+    for (const ThresholdOption& option : ThresholdOptions) {
+        if (argument == QLatin1Char('-') + QLatin1String(option.shortName))
+            return true;
+    }
     if (!argument.startsWith(QLatin1String("--")))
         return false;
     const QString name = argument.mid(2).section(QLatin1Char('='), 0, 0);
-    for (const QString& ours : {ReportName, FormatName, TimeoutName, SamplesName, StratumLimitName,
-                                ReferenceAgeLimitName, QStringLiteral("help"), QStringLiteral("version")}) {
+    for (const QString& ours :
+         {ReportName, FormatName, TimeoutName, SamplesName, StratumLimitName, ReferenceAgeLimitName,
+          ExporterName, ListenName, QStringLiteral("help"), QStringLiteral("version")}) {
         if (name == ours)
+            return true;
+    }
+    for (const ThresholdOption& option : ThresholdOptions) {
+        if (name == QLatin1String(option.longName))
             return true;
     }
     return false;
@@ -50,13 +89,34 @@ std::optional<ReportFormat> formatNamed(const QString& name)
 QString helpText(const QCommandLineParser& parser, const QString& program)
 {
     const QString withoutUsage = parser.helpText().section(QLatin1Char('\n'), 1);
-    return QStringLiteral("Usage: %1 [--report [options] [server...]]\n%2")
+    return QStringLiteral(
+               "Usage: %1 [--report | --exporter [--listen address:port]] [options] [server...]\n%2")
         .arg(QFileInfo(program).fileName(), withoutUsage);
 }
 
 CommandLine usageError(const QString& message)
 {
-    return {CommandLine::Action::UsageError, {}, QStringLiteral("ostrelle: %1\n").arg(message)};
+    return {CommandLine::Action::UsageError, {}, QStringLiteral("ostrelle: %1\n").arg(message), {}};
+}
+
+// "address:port" or "[address]:port", an address literal or localhost.
+std::optional<ExporterOptions> listenAddressOf(const QString& text)
+{
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0)
+        return std::nullopt;
+    QString host = text.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    else if (host.contains(QLatin1Char(':')))
+        return std::nullopt;
+    if (host == QLatin1String("localhost"))
+        host = QStringLiteral("127.0.0.1");
+    bool ok = false;
+    const uint port = text.mid(colon + 1).toUInt(&ok);
+    if (!ok || port == 0 || port > 65535 || QHostAddress(host).isNull())
+        return std::nullopt;
+    return ExporterOptions{host, quint16(port), std::nullopt};
 }
 
 } // namespace
@@ -71,8 +131,9 @@ CommandLine ParseCommandLine(const QStringList& arguments)
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Watches NTP time servers; with --report, polls them once "
-                       "and prints the result without a window."));
+        QStringLiteral("Watches NTP time servers; with --report, polls them once and prints the result "
+                       "without a window; with --exporter, polls them continuously and serves the last "
+                       "pass as Prometheus metrics over HTTP."));
     // Our own help option: Qt's adds --help-all for options that only the window understands.
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("?")},
                                         QStringLiteral("Print this help and exit."));
@@ -83,9 +144,22 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     const QCommandLineOption formatOption(
         FormatName, QStringLiteral("Output of the report: text, json, csv or prometheus."),
         QStringLiteral("format"), QStringLiteral("text"));
+    const QCommandLineOption exporterOption(
+        ExporterName,
+        QStringLiteral("Poll continuously at the stored interval and serve /metrics over HTTP."));
+    const QCommandLineOption listenOption(
+        ListenName,
+        QStringLiteral("Where the exporter listens (default 127.0.0.1:%1).").arg(DefaultExporterPort),
+        QStringLiteral("address:port"));
+    const QCommandLineOption intervalOption(
+        IntervalName,
+        QStringLiteral(
+            "Seconds between the exporter's passes, 1 to 86400 (default: the stored poll interval)."),
+        QStringLiteral("seconds"));
     const QCommandLineOption timeoutOption(
-        TimeoutName, QStringLiteral("Seconds each server has for its samples (default 10)."),
-        QStringLiteral("seconds"), QStringLiteral("10"));
+        {QStringLiteral("t"), TimeoutName},
+        QStringLiteral("Seconds each server has for its samples (default 10)."), QStringLiteral("seconds"),
+        QStringLiteral("10"));
     const QCommandLineOption samplesOption(
         SamplesName,
         QStringLiteral("Samples per server, 1 to 8 (default 4), 2 s apart; the least delayed one counts."),
@@ -96,8 +170,15 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     const QCommandLineOption ageOption(
         ReferenceAgeLimitName, QStringLiteral("A reference time older than this many minutes is unhealthy."),
         QStringLiteral("minutes"));
-    parser.addOptions({helpOption, versionOption, reportOption, formatOption, timeoutOption, samplesOption,
-                       stratumOption, ageOption});
+    parser.addOptions({helpOption, versionOption, reportOption, exporterOption, listenOption, intervalOption,
+                       formatOption, timeoutOption, samplesOption, stratumOption, ageOption});
+    QList<QCommandLineOption> thresholdOptions;
+    for (const ThresholdOption& option : ThresholdOptions) {
+        thresholdOptions.append(
+            QCommandLineOption({QString::fromLatin1(option.shortName), QString::fromLatin1(option.longName)},
+                               QString::fromLatin1(option.description), QStringLiteral("range")));
+        parser.addOption(thresholdOptions.last());
+    }
     parser.addPositionalArgument(QStringLiteral("server"),
                                  QStringLiteral("Servers to poll, as host, host:port, [address]:port or "
                                                 "nts://host[:port]; the stored list when none are given."),
@@ -106,16 +187,54 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.isSet(helpOption))
-        return {CommandLine::Action::ShowHelp, {}, helpText(parser, arguments.first())};
+        return {CommandLine::Action::ShowHelp, {}, helpText(parser, arguments.first()), {}};
     if (parser.isSet(versionOption))
         return {CommandLine::Action::ShowVersion,
                 {},
-                QStringLiteral("Brevikon Ostrelle %1\n").arg(OSTRELLE_VERSION)};
-    if (!parser.isSet(reportOption))
+                QStringLiteral("Brevikon Ostrelle %1\n").arg(OSTRELLE_VERSION),
+                {}};
+    const bool exporter = parser.isSet(exporterOption);
+    if (exporter && parser.isSet(reportOption))
+        return usageError(QStringLiteral("--report and --exporter cannot be used together"));
+    if (!exporter && !parser.isSet(reportOption))
         return usageError(QStringLiteral("the report's options need --report"));
+    if (!exporter && (parser.isSet(listenOption) || parser.isSet(intervalOption)))
+        return usageError(QStringLiteral("--listen and --interval need --exporter"));
+    if (exporter && parser.isSet(formatOption))
+        return usageError(
+            QStringLiteral("the exporter serves Prometheus metrics only; --format needs --report"));
 
-    CommandLine result{CommandLine::Action::Report, {}, {}};
+    CommandLine result{exporter ? CommandLine::Action::Exporter : CommandLine::Action::Report, {}, {}, {}};
     ReportOptions& options = result.options;
+    if (parser.isSet(listenOption)) {
+        const std::optional<ExporterOptions> listen = listenAddressOf(parser.value(listenOption));
+        if (!listen)
+            return usageError(QStringLiteral("'%1' is not an address:port to listen on (port 1 to 65535)")
+                                  .arg(parser.value(listenOption)));
+        result.exporter = *listen;
+    }
+    if (parser.isSet(intervalOption)) {
+        bool ok = false;
+        const int seconds = parser.value(intervalOption).toInt(&ok);
+        if (!ok || seconds < 1 || seconds > 86'400)
+            return usageError(
+                QStringLiteral("the interval must be a whole number of seconds from 1 to 86400, not '%1'")
+                    .arg(parser.value(intervalOption)));
+        result.exporter.interval = std::chrono::seconds(seconds);
+    }
+
+    for (qsizetype i = 0; i < thresholdOptions.size(); ++i) {
+        const QCommandLineOption& option = thresholdOptions.at(i);
+        if (!parser.isSet(option))
+            continue;
+        const std::optional<ThresholdRange> range = ParseThresholdRange(parser.value(option));
+        if (!range)
+            return usageError(QStringLiteral("'%1' is not a threshold range for --%2 (such as 0.5, 10:, ~:5, "
+                                             "@1:2)")
+                                  .arg(parser.value(option), option.names().last()));
+        const ThresholdOption& which = ThresholdOptions[i];
+        options.thresholds.*which.measure.*which.level = *range;
+    }
 
     const QString formatText = parser.value(formatOption);
     const std::optional<ReportFormat> format = formatNamed(formatText);

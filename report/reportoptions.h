@@ -1,5 +1,7 @@
 #pragma once
 
+#include "report/thresholdrange.h"
+
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -21,7 +23,20 @@ struct ReportOptions
     std::chrono::milliseconds sampleSpacing{2'000};
     std::optional<int> stratumLimit;
     std::optional<std::chrono::minutes> referenceAgeLimit;
+    ReportThresholds thresholds;
     QStringList servers; // empty: the stored list
+};
+
+// The exporter's address when --listen names none: loopback only, so that nothing is served
+// beyond this machine unless the operator says so.
+inline constexpr quint16 DefaultExporterPort = 9817;
+
+struct ExporterOptions
+{
+    QString listenHost = QStringLiteral("127.0.0.1");
+    quint16 listenPort = DefaultExporterPort;
+    // Between the end of one pass and the next; the stored poll interval when unset.
+    std::optional<std::chrono::seconds> interval{};
 };
 
 // The outcome of reading the command line before any application object exists.
@@ -30,14 +45,16 @@ struct CommandLine
     enum class Action {
         StartWindow, // none of the report's options: the window starts as it always has
         Report,
+        Exporter,
         ShowHelp,
         ShowVersion,
         UsageError,
     };
 
     Action action = Action::StartWindow;
-    ReportOptions options; // meaningful for Report
-    QString text;          // the help or version text, or the one-line error, each ending in '\n'
+    ReportOptions options;      // meaningful for Report and Exporter
+    QString text;               // the help or version text, or the one-line error, each ending in '\n'
+    ExporterOptions exporter{}; // meaningful for Exporter
 };
 
 // Reads arguments (the program name first). Only when one of the report's options, --help or

@@ -10,6 +10,7 @@
 #include "platform/hostresolver.h"
 #include "platform/messagedialog.h"
 #include "platform/nativeudpchannel.h"
+#include "platform/settingsbackend.h"
 #include "servers/serverformat.h"
 #include "servers/servername.h"
 #include "servers/settingsstore.h"
@@ -306,11 +307,43 @@ QList<PollStep> PollsOf(const QStringList& servers, HostResolver& resolver, std:
     return polls;
 }
 
+// What the judgement leaves out and the headless outputs show: when each server answered, and
+// for an nts:// server what NTS did and the cookies its session has left. Rows follow polls.
+void addPollDetails(Report& report, const QList<PollStep>& polls, const NtsSessions& ntsSessions)
+{
+    for (qsizetype i = 0; i < polls.size() && i < report.rows.size(); ++i) {
+        const PollStep& poll = polls.at(i);
+        ReportRow& row = report.rows[i];
+        if (poll.answered && poll.reading.receivedAt != 0.0) {
+            if (const std::optional<UtcTime> time = UtcTimeFromNtpSeconds(poll.reading.receivedAt))
+                row.answeredAt = reportTimeOf(*time);
+        }
+        const std::optional<ServerAddress> address = ParseServerAddress(poll.server);
+        if (!address || !address->isNts())
+            continue;
+        ReportNts nts;
+        if (poll.nts) {
+            nts.authenticated = poll.nts->authenticated;
+            nts.failure = poll.nts->reason;
+        }
+        if (const NtsSession* session = ntsSessions.find(poll.server))
+            nts.cookies = session->cookieCount();
+        row.nts = nts;
+    }
+}
+
 } // namespace
 
 ReportPoller::ReportPoller(Clock& clock, SettingsBackend& store, HostResolver& resolver)
     : m_clock(clock), m_store(store), m_resolver(resolver)
 {
+}
+
+std::chrono::seconds ReportPoller::storedPollInterval()
+{
+    m_store.reload();
+    StandardErrorMessages messages;
+    return std::chrono::seconds(SettingsStore(m_store, messages).loadSettings().settings.pollIntervalSeconds);
 }
 
 Report ReportPoller::collect(const ReportOptions& options)
@@ -354,7 +387,9 @@ Report ReportPoller::collect(const ReportOptions& options)
     };
     QMetaObject::invokeMethod(&loop, startMore, Qt::QueuedConnection);
     loop.exec();
-    return JudgeServerPolls(polls, m_clock.now(), options.timeout);
+    Report report = JudgeServerPolls(polls, m_clock.now(), options.timeout);
+    addPollDetails(report, polls, ntsSessions);
+    return report;
 }
 
 } // namespace ostrelle

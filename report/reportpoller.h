@@ -36,6 +36,7 @@ public:
 
     // Runs an event loop of its own until every server has answered or timed out.
     Report collect(const ReportOptions& options) override;
+    std::chrono::seconds storedPollInterval() override;
 
 private:
     Clock& m_clock;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "report/thresholdrange.h"
+
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -12,6 +14,14 @@ using ReportSeconds = std::chrono::duration<double>;
 using ReportTime = std::chrono::sys_time<std::chrono::nanoseconds>;
 
 enum class ReportOutcome { Answered, TimedOut, Refused };
+
+// What NTS did for an nts:// server in this pass.
+struct ReportNts
+{
+    bool authenticated = false; // the answer that counts was authenticated
+    QString failure;            // why the key exchange or the authentication failed; empty when neither did
+    int cookies = 0;            // cookies left for the next requests without a new key exchange
+};
 
 // How a server's answer compared with the others'.
 enum class RowVerdict { NotJudged, Truechimer, Falseticker };
@@ -43,6 +53,9 @@ struct ReportRow
     bool healthy = false;
     QStringList reasons; // why the row is red; empty when healthy
     RowVerdict verdict = RowVerdict::NotJudged;
+
+    std::optional<ReportTime> answeredAt; // when the last answer arrived; empty when none ever did
+    std::optional<ReportNts> nts;         // for nts:// servers only
 };
 
 enum class ReportAgreement { NotChecked, Agreed, NoAgreement };
@@ -60,6 +73,7 @@ struct Report
 {
     QList<ReportRow> rows;
     ReportVerdict verdict;
+    ReportThresholds thresholds{}; // the operator's, which the status and the perfdata go by
 };
 
 // Exit statuses as monitoring plugins use them.
@@ -68,7 +82,17 @@ enum class ReportStatus { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
 // A row counts as usable when it is healthy and no falseticker.
 bool IsUsable(const ReportRow& row);
 
+// Where an answered row stands against the thresholds: Critical when any measure is outside its
+// critical range, else Warning when any is outside its warning range, else Ok. Ok for a row
+// without an answer: its silence already counts against its health.
+ReportStatus ThresholdStatusOf(const ReportRow& row, const ReportThresholds& thresholds);
+
+// The worse of two: Critical, then Warning, then Unknown, then Ok, as monitoring systems rank them.
+ReportStatus WorseStatus(ReportStatus a, ReportStatus b);
+
 // Ok when every row is usable; Critical when none is, or the servers do not agree; else Warning.
+// Worse when a row is beyond the thresholds: every answered row is held to them, not only the
+// chosen source, so that a fleet's drifting member is seen before it is chosen.
 ReportStatus StatusOf(const Report& report);
 
 } // namespace ostrelle

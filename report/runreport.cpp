@@ -8,7 +8,8 @@ namespace ostrelle {
 
 int RunReport(const ReportOptions& options, ReportSource& source, QTextStream& out)
 {
-    const Report report = source.collect(options);
+    Report report = source.collect(options);
+    report.thresholds = options.thresholds;
     out << FormatReport(report, options.format);
     out.flush();
     return int(StatusOf(report));
@@ -19,6 +20,8 @@ int RunCommandLine(const CommandLine& line, ReportSource& source, QTextStream& o
     switch (line.action) {
     case CommandLine::Action::Report:
         return RunReport(line.options, source, out);
+    case CommandLine::Action::Exporter:
+        return RunExporter(line, source, err);
     case CommandLine::Action::ShowHelp:
     case CommandLine::Action::ShowVersion:
         out << line.text;

@@ -10,12 +10,19 @@ ostrelle_packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-d
 # The history database goes through Qt SQL's SQLite driver; NTS needs TLS 1.3 with the key
 # exporter, and AES-SIV, from GnuTLS.
 ostrelle_packages+=(libqt6sql6-sqlite pkg-config libgnutls28-dev)
+# The exporter serves its metrics with Qt HTTP Server (without it, everything else still builds).
+# Its CMake package needs Qt WebSockets, which Debian 12's qt6-httpserver-dev does not pull in.
+ostrelle_packages+=(qt6-httpserver-dev qt6-websockets-dev)
 if [ "${OSTRELLE_WITH_TEST_TOOLS:-0}" = 1 ]; then
     # Real NTP peers for the end-to-end tests and benchmarks, clang with libFuzzer for the fuzzers,
     # and clang-format for the layout check in CI.
     ostrelle_packages+=(chrony ntpsec-ntpdate clang libclang-rt-14-dev clang-format)
     # What scripts/check-package checks the package with, and the metrics parser of the report tests.
     ostrelle_packages+=(lintian desktop-file-utils appstream python3-prometheus-client)
+    # The peers of the monitoring tests: check_ntp_time side by side with the report, promtool's
+    # linter and a real Prometheus scraping the exporter (its package's daemon is kept from starting
+    # below, like chrony's), and systemd-analyze for the exporter's unit.
+    ostrelle_packages+=(monitoring-plugins-basic prometheus systemd)
 fi
 
 ostrelle_install_missing() {

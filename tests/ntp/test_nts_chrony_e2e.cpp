@@ -196,6 +196,12 @@ private slots:
             QVERIFY2(std::abs(row.value("offset").toDouble()) < 0.5, qPrintable(out));
         else
             QVERIFY2(out.contains(reason), qPrintable(out));
+        // What NTS did, for the monitoring system: chronyd hands out eight cookies and each request
+        // spends one and brings one back.
+        const QJsonObject nts = row.value("nts").toObject();
+        QCOMPARE(nts.value("authenticated").toBool(), reason.isEmpty());
+        QCOMPARE(nts.value("failure").toString(), reason);
+        QCOMPARE(nts.value("cookies").toInt() > 0, reason.isEmpty());
         QCOMPARE(clock.setAttempts, 0);
     }
 };

@@ -5,6 +5,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
 
 using namespace ostrelle;
@@ -63,6 +65,27 @@ Report mixedReport()
             {QStringLiteral("127.0.0.2"), {}, ReportSeconds(0.000123456789012345), ReportAgreement::Agreed}};
 }
 
+ReportThresholds offsetThresholds(const QString& warning, const QString& critical)
+{
+    ReportThresholds thresholds;
+    thresholds.offset = {ParseThresholdRange(warning), ParseThresholdRange(critical)};
+    return thresholds;
+}
+
+// An nts:// server whose key exchange failed, with a reason that needs escaping, and one that
+// answered with authentication.
+QList<ReportRow> ntsRows()
+{
+    ReportRow failed = timedOut(QStringLiteral("nts://bad.example"));
+    failed.outcome = ReportOutcome::Refused;
+    failed.refusal = QStringLiteral("NTS: the certificate of \"bad.example\" has expired");
+    failed.nts = ReportNts{false, failed.refusal, 0};
+    ReportRow good = answered(QStringLiteral("nts://good.example:4460"), 2, 0.002);
+    good.nts = ReportNts{true, {}, 7};
+    good.answeredAt = ReportTime(1'796'000'100'000'000'000ns);
+    return {failed, good};
+}
+
 QString python()
 {
     // Debian's interpreter, where Debian's python3-prometheus-client is installed.
@@ -117,6 +140,109 @@ private slots:
         QTest::newRow("all red") << Report{{red, red}, unchecked} << ReportStatus::Critical;
         QTest::newRow("no servers") << Report{} << ReportStatus::Critical;
         QTest::newRow("healthy but disagreeing") << Report{{good, good}, disagree} << ReportStatus::Critical;
+
+        // As check_ntp_time -w 0.5 -c 1 judges one server: on the absolute offset, each bound included.
+        const ReportThresholds plugin = offsetThresholds(QStringLiteral("0.5"), QStringLiteral("1"));
+        const auto offBy = [&](double offset) {
+            return Report{{answered(QStringLiteral("a"), 1, offset)}, agreed, plugin};
+        };
+        QTest::newRow("offset within warning") << offBy(0.5) << ReportStatus::Ok;
+        QTest::newRow("offset beyond warning") << offBy(0.7) << ReportStatus::Warning;
+        QTest::newRow("negative offset beyond warning") << offBy(-0.7) << ReportStatus::Warning;
+        QTest::newRow("offset beyond critical") << offBy(-1.5) << ReportStatus::Critical;
+        QTest::newRow("one of a fleet beyond critical")
+            << Report{{good, answered(QStringLiteral("b"), 1, 2.0)}, agreed, plugin}
+            << ReportStatus::Critical;
+        QTest::newRow("silent server, thresholds set")
+            << Report{{good, timedOut("b")}, agreed, plugin} << ReportStatus::Warning;
+        ReportThresholds stratum;
+        stratum.stratum.critical = ParseThresholdRange(QStringLiteral("0:3"));
+        QTest::newRow("stratum beyond critical")
+            << Report{{answered(QStringLiteral("a"), 4, 0.0)}, agreed, stratum} << ReportStatus::Critical;
+    }
+
+    // The range syntax every plugin shares: outside start..end alerts, or inside with "@".
+    void shouldReadThresholdRangesAsPluginsDo_data()
+    {
+        QTest::addColumn<QString>("range");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("alerts"); // -1: not a range
+
+        QTest::newRow("10, inside") << "10" << 10.0 << 0;
+        QTest::newRow("10, above") << "10" << 10.5 << 1;
+        QTest::newRow("10, below zero") << "10" << -0.1 << 1;
+        QTest::newRow("10:, below") << "10:" << 9.0 << 1;
+        QTest::newRow("10:, far above") << "10:" << 1e9 << 0;
+        QTest::newRow("~:10, far below") << "~:10" << -1e9 << 0;
+        QTest::newRow("~:10, above") << "~:10" << 11.0 << 1;
+        QTest::newRow("10:20, between") << "10:20" << 15.0 << 0;
+        QTest::newRow("10:20, above") << "10:20" << 21.0 << 1;
+        QTest::newRow("@10:20, between") << "@10:20" << 15.0 << 1;
+        QTest::newRow("@10:20, outside") << "@10:20" << 9.0 << 0;
+        QTest::newRow("fraction") << "0.5" << 0.500001 << 1;
+        QTest::newRow("start above end") << "20:10" << 0.0 << -1;
+        QTest::newRow("not a number") << "ten" << 0.0 << -1;
+        QTest::newRow("two colons") << "1:2:3" << 0.0 << -1;
+        QTest::newRow("empty") << "" << 0.0 << -1;
+        QTest::newRow("infinite end") << "1:~" << 0.0 << -1;
+    }
+
+    void shouldReadThresholdRangesAsPluginsDo()
+    {
+        QFETCH(QString, range);
+        QFETCH(double, value);
+        QFETCH(int, alerts);
+        const std::optional<ThresholdRange> parsed = ParseThresholdRange(range);
+        QCOMPARE(parsed.has_value(), alerts >= 0);
+        if (parsed)
+            QCOMPARE(parsed->alerts(value), alerts == 1);
+    }
+
+    // Every server's offset, jitter, stratum and round trip as plugin perfdata after the long
+    // text, under a quoted label whatever its name holds.
+    void shouldGiveEveryServerPerfdata()
+    {
+        Report report = mixedReport();
+        report.rows += ntsRows();
+        report.thresholds = offsetThresholds(QStringLiteral("0.5"), QStringLiteral("1"));
+        const QString text = TextReport(report);
+        const QString longText = text.section(QLatin1Char('\n'), 1);
+        QVERIFY2(!longText.section(QLatin1Char('|'), 0, 0).contains(QLatin1String("'offset_")),
+                 qPrintable(text));
+        QStringList items =
+            longText.section(QLatin1Char('|'), 1).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (QString& each : items)
+            each = each.trimmed();
+        QCOMPARE(items.size(), report.rows.size() * 4 + 2 * 2);
+        const QRegularExpression item(QStringLiteral(R"(^'[a-z]+_[^'=]+'=(U|-?[0-9.]+s?)(;[^;]*){4}$)"));
+        for (const QString& each : items)
+            QVERIFY2(item.match(each).hasMatch(), qPrintable(each));
+        QVERIFY(items.contains(QStringLiteral("'offset_127.0.0.2'=0.000123457s;0.5;1;;")));
+        QVERIFY(items.contains(QStringLiteral("'offset_127.0.0.9'=U;0.5;1;;")));
+        QVERIFY(items.contains(QStringLiteral("'cookies_nts://good.example:4460'=7;;;0;")));
+        // The falseticker 3.5 s off is also beyond critical; the red one 0.25 s off is not.
+        QVERIFY2(
+            text.startsWith(QLatin1String("NTP CRITICAL: 2 of 7 servers healthy, 1 server beyond critical,")),
+            qPrintable(text));
+        QVERIFY(text.contains(QLatin1String("NTS authenticated, 7 cookies")));
+        QVERIFY(text.contains(QLatin1String("NTS not authenticated, 0 cookies (NTS: the certificate")));
+    }
+
+    // Prometheus' own linter on every metric the report writes, NTS ones included.
+    void shouldPassPromtoolsCheck()
+    {
+        const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+        if (promtool.isEmpty())
+            QSKIP("promtool (Debian's prometheus package) is not installed");
+        Report report = mixedReport();
+        report.rows += ntsRows();
+        QProcess process;
+        process.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
+        process.write(PrometheusReport(report).toUtf8());
+        process.closeWriteChannel();
+        QVERIFY(process.waitForFinished(30'000));
+        const QByteArray said = process.readAllStandardOutput() + process.readAllStandardError();
+        QVERIFY2(process.exitCode() == 0 && said.trimmed().isEmpty(), said.constData());
     }
 
     void shouldMapRowsToTheExitStatus()
@@ -202,7 +328,7 @@ private slots:
                            "    assert family.type == 'gauge', family.name\n"
                            "    assert family.documentation, family.name\n"
                            "    for s in family.samples:\n"
-                           "        out.setdefault(s.name, {})[s.labels['server']] = s.value\n"
+                           "        out.setdefault(s.name, {})[s.labels.get('server', '')] = s.value\n"
                            "print(json.dumps(out))\n");
         const QString csv = runPython(interpreter, csvScript, CsvReport(report));
         const QString prometheus = runPython(interpreter, prometheusScript, PrometheusReport(report));
@@ -229,12 +355,12 @@ private slots:
             QCOMPARE(value("ostrelle_server_up").toDouble(), answered ? 1.0 : 0.0);
             QCOMPARE(value("ostrelle_server_healthy").toDouble(), IsUsable(row) ? 1.0 : 0.0);
             QCOMPARE(value("ostrelle_server_offset_seconds").isUndefined(), !answered);
-            QCOMPARE(value("ostrelle_server_truechimer").isUndefined(), !answered);
+            QCOMPARE(value("ostrelle_server_agreeing").isUndefined(), !answered);
             if (answered) {
                 QCOMPARE(value("ostrelle_server_offset_seconds").toDouble(), row.offset.count());
                 QCOMPARE(value("ostrelle_server_round_trip_seconds").toDouble(), row.roundTrip.count());
                 QCOMPARE(value("ostrelle_server_stratum").toDouble(), double(row.stratum));
-                QCOMPARE(value("ostrelle_server_truechimer").toDouble(),
+                QCOMPARE(value("ostrelle_server_agreeing").toDouble(),
                          row.verdict == RowVerdict::Truechimer ? 1.0 : 0.0);
             }
         }

@@ -47,6 +47,25 @@ void ReportOptionsTest::shouldChooseTheActionFromTheArguments_data()
     QTest::newRow("bracket left open") << QStringList{"--report", "[::1:123"} << Action::UsageError;
     QTest::newRow("NTS server") << QStringList{"--report", "nts://time.example:4461"} << Action::Report;
     QTest::newRow("other scheme") << QStringList{"--report", "ntp://time.example"} << Action::UsageError;
+    QTest::newRow("plugin thresholds")
+        << QStringList{"--report", "-w", "0.5", "-c", "1", "-W", "0:3", "-k", "@1:2", "-t", "5"}
+        << Action::Report;
+    QTest::newRow("threshold not a range") << QStringList{"--report", "-w", "half"} << Action::UsageError;
+    QTest::newRow("threshold backwards") << QStringList{"--report", "-c", "2:1"} << Action::UsageError;
+    QTest::newRow("threshold without report") << QStringList{"-w", "0.5"} << Action::UsageError;
+    QTest::newRow("exporter") << QStringList{"--exporter"} << Action::Exporter;
+    QTest::newRow("exporter on IPv6")
+        << QStringList{"--exporter", "--listen", "[::1]:9100"} << Action::Exporter;
+    QTest::newRow("exporter and report") << QStringList{"--exporter", "--report"} << Action::UsageError;
+    QTest::newRow("listen without exporter")
+        << QStringList{"--report", "--listen", "127.0.0.1:9100"} << Action::UsageError;
+    QTest::newRow("listen on port 0")
+        << QStringList{"--exporter", "--listen", "127.0.0.1:0"} << Action::UsageError;
+    QTest::newRow("listen on a name")
+        << QStringList{"--exporter", "--listen", "a.example:9100"} << Action::UsageError;
+    QTest::newRow("exporter with a format")
+        << QStringList{"--exporter", "--format", "json"} << Action::UsageError;
+    QTest::newRow("interval of 0") << QStringList{"--exporter", "--interval", "0"} << Action::UsageError;
 }
 
 void ReportOptionsTest::shouldChooseTheActionFromTheArguments()
@@ -76,6 +95,19 @@ void ReportOptionsTest::shouldReadTheReportOptions()
     QCOMPARE(line.options.stratumLimit, std::optional<int>(3));
     QCOMPARE(line.options.referenceAgeLimit, std::optional<std::chrono::minutes>(45min));
     QCOMPARE(line.options.servers, QStringList({"a.example", "127.0.0.1"}));
+
+    // Upper and lower case letters are different measures, as in the plugins.
+    const ReportThresholds t =
+        ParseCommandLine({"ostrelle", "--report", "-w", "0.5", "-C", "5", "--jitter-warning=0.01"})
+            .options.thresholds;
+    QVERIFY(t.offset.warning && t.offset.warning->text == QLatin1String("0.5") && !t.offset.critical);
+    QVERIFY(t.stratum.critical && t.stratum.critical->end == 5.0 && !t.stratum.warning);
+    QVERIFY(t.jitter.warning && t.jitter.warning->end == 0.01 && !t.jitter.critical);
+    const CommandLine exporter =
+        ParseCommandLine({"ostrelle", "--exporter", "--listen=[::1]:9100", "--interval", "7"});
+    QCOMPARE(exporter.exporter.listenHost, QStringLiteral("::1"));
+    QCOMPARE(exporter.exporter.listenPort, quint16(9100));
+    QCOMPARE(exporter.exporter.interval, std::optional<std::chrono::seconds>(7s));
 }
 
 void ReportOptionsTest::shouldFallBackToDefaults()
