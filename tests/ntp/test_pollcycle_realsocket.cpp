@@ -14,8 +14,8 @@ namespace {
 constexpr int WaitMs = 5000;
 
 // The poll cycle over the real socket, polling servers on loopback at the port of the test's
-// responder, which answers by the fake clock. Dropping replies from other senders and staying
-// deaf to no reply after an ICMP refusal are the socket's own, pinned in its test.
+// responder, which answers by the fake clock. Dropping replies from other senders, and hearing
+// replies again after an ICMP refusal, are the socket's own and pinned in its test.
 struct CycleRig : PollCycleRig<NativeUdpChannel>
 {
     explicit CycleRig(NtpResponder& responder) : PollCycleRig(responder.port(), 0)
