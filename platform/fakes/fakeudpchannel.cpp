@@ -4,7 +4,6 @@ namespace ostrelle {
 
 void FakeUdpChannel::close()
 {
-    ++closeCalls;
     isOpen = false;
     m_readyPending = false;
 }

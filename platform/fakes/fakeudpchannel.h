@@ -47,7 +47,6 @@ public:
 
     QString remoteHost;
     quint16 remotePort = 0;
-    int closeCalls = 0;
     QStringList connectedHosts; // the remote host at each connectToRemote()
     QList<Sent> sent;           // every send() attempt, failed or not
     // Between connectToRemote() and close(), as a real socket would be.

@@ -87,38 +87,12 @@ private slots:
         m_bus.reset();
     }
 
-    void shouldSetTheClockOnlyFromServersThatAgree_data()
-    {
-        QTest::addColumn<QList<double>>("offsets");
-        QTest::addColumn<QList<int>>("strata");
-        QTest::addColumn<bool>("refuse");
-        QTest::addColumn<int>("calls");
-        QTest::addColumn<int>("redRow");      // -1: none
-        QTest::addColumn<QString>("whyNone"); // part of the "Synchronised to:" tooltip
-
-        QTest::newRow("three agree, a stratum 1 an hour ahead")
-            << QList<double>{0.0, 0.0, 0.0, 3600.0} << QList<int>{2, 2, 2, 1} << false << 1 << 3 << "";
-        QTest::newRow("two that disagree")
-            << QList<double>{0.0, 3600.0} << QList<int>{2, 2} << false << 0 << -1 << "no majority";
-        QTest::newRow("timedated refuses") << QList<double>{0.0} << QList<int>{2} << true << 1 << -1
-                                           << "Automatic time synchronization is enabled";
-    }
-
+    // Three agree and a stratum 1 an hour ahead is left out. Which servers agree, and how a refusal
+    // reaches the operator, are the poll cycle's tests over fakes, and the stepper's own over this bus.
     void shouldSetTheClockOnlyFromServersThatAgree()
     {
-        QFETCH(QList<double>, offsets);
-        QFETCH(QList<int>, strata);
-        QFETCH(bool, refuse);
-        QFETCH(int, calls);
-        QFETCH(int, redRow);
-        QFETCH(QString, whyNone);
-        m_timedated.calls.clear();
-        m_timedated.answer = refuse ? FakeTimedated::Answer::Error : FakeTimedated::Answer::Success;
-        m_timedated.errorName = QStringLiteral("org.freedesktop.timedate1.AutomaticTimeSyncEnabled");
-        m_timedated.errorMessage = QStringLiteral("Automatic time synchronization is enabled");
-
         FakeClock clock;
-        Servers servers(offsets, strata, clock);
+        Servers servers({0.0, 0.0, 0.0, 3600.0}, {2, 2, 2, 1}, clock);
         QVERIFY2(servers.error().isEmpty(), qPrintable(servers.error()));
         ServerListModel model;
         NativeUdpChannel channel(servers.responders.front()->port(), 0);
@@ -135,31 +109,15 @@ private slots:
             model.addServer(responder->address().toString());
 
         cycle.start();
-        QTRY_VERIFY_WITH_TIMEOUT(cycle.lastPollText() != "-", WaitMs);
-        QTRY_COMPARE_WITH_TIMEOUT(m_timedated.calls.size(), calls, WaitMs);
-        if (calls > 0) {
-            const FakeTimedated::Call call = m_timedated.calls.first();
-            QVERIFY(call.relative && call.interactive && call.interactiveFlag);
-            QVERIFY2(std::abs(call.usecUtc) < 5000, qPrintable(QString::number(call.usecUtc)));
-        }
-        if (whyNone.isEmpty()) {
-            QTRY_VERIFY_WITH_TIMEOUT(cycle.synchronisedToText() != "None", WaitMs);
-            QVERIFY(cycle.synchronisedToText() != model.record(3).name);
-        } else {
-            QTRY_VERIFY_WITH_TIMEOUT(cycle.synchronisedToToolTip().contains(whyNone), WaitMs);
-            QCOMPARE(cycle.synchronisedToText(), "None");
-        }
-        if (refuse) {
-            QTRY_COMPARE_WITH_TIMEOUT(messages.shown.size(), 1, WaitMs);
-            QCOMPARE(messages.shown.first().text, "Unable to set system time.");
-            QCOMPARE(messages.shown.first().detailedText, m_timedated.errorMessage);
-        }
-        for (int row = 0; row < model.rowCount(); ++row) {
-            QCOMPARE(model.record(row).unhealthy(), row == redRow);
-            if (row == redRow)
-                QCOMPARE(model.index(row, 0).data(Qt::ToolTipRole).toString(),
-                         "Disagrees with 3 of 4 servers");
-        }
+        QTRY_COMPARE_WITH_TIMEOUT(m_timedated.calls.size(), 1, WaitMs);
+        const FakeTimedated::Call call = m_timedated.calls.first();
+        QVERIFY(call.relative && call.interactive && call.interactiveFlag);
+        QVERIFY2(std::abs(call.usecUtc) < 5000, qPrintable(QString::number(call.usecUtc)));
+        QTRY_VERIFY_WITH_TIMEOUT(cycle.synchronisedToText() != "None", WaitMs);
+        QVERIFY(cycle.synchronisedToText() != model.record(3).name);
+        QVERIFY(messages.shown.isEmpty());
+        for (int row = 0; row < model.rowCount(); ++row)
+            QCOMPARE(model.record(row).unhealthy(), row == 3);
         QDBusConnection::disconnectFromBus(QStringLiteral("client"));
     }
 

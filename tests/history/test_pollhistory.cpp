@@ -1,8 +1,6 @@
-#include "history/historystore.h"
 #include "history/pollhistory.h"
 #include "ntp/pollcycle.h"
 
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace ostrelle;
@@ -91,22 +89,6 @@ private slots:
         QCOMPARE(sample.roundTrip, keepsFigures ? step.reading.roundTripSeconds : 0.0);
         QCOMPARE(sample.rootDelay, keepsFigures ? step.reading.rootDelaySeconds : 0.0);
         QCOMPARE(sample.rootDispersion, keepsFigures ? step.reading.rootDispersionSeconds : 0.0);
-    }
-
-    // The root figures an answer carried come back out of the database as they went in.
-    void shouldStoreTheRootFiguresAsReceived()
-    {
-        QTemporaryDir dir;
-        HistoryStore store(dir.filePath("history.sqlite"));
-        QVERIFY(store.open());
-        const PollStep step = answer(2, {192, 0, 2, 1});
-        QVERIFY(store.append({HistorySampleOf(step)}));
-        const QList<HistorySample> back =
-            store.samples(step.server, time_point_cast<HistoryTime::duration>(PolledAt - 1s),
-                          time_point_cast<HistoryTime::duration>(PolledAt + 1s));
-        QCOMPARE(back.size(), 1);
-        QCOMPARE(back.first().rootDelay, step.reading.rootDelaySeconds);
-        QCOMPARE(back.first().rootDispersion, step.reading.rootDispersionSeconds);
     }
 };
 

@@ -74,6 +74,16 @@ inline QByteArray BuildNtsReply(const QByteArray& uniqueId, const QList<QByteArr
     return reply;
 }
 
+// A key exchange record as the server sends it: critical bit and type, body length, body.
+inline QByteArray NtsKeRecord(bool critical, std::uint16_t type, const QByteArray& body)
+{
+    const std::uint16_t field = type | (critical ? 0x8000 : 0);
+    QByteArray out;
+    out.append(char(field >> 8)).append(char(field & 0xff));
+    out.append(char(body.size() >> 8)).append(char(body.size() & 0xff));
+    return out + body;
+}
+
 // The kiss-o'-death a server sends when it cannot use the cookie of the request.
 inline QByteArray BuildNtsNak(const QByteArray& uniqueId)
 {

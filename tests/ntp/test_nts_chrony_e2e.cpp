@@ -1,13 +1,7 @@
-#include "app/monitor.h"
 #include "ntp/ntpreply.h"
 #include "ntp/nts/ntssession.h"
-#include "ntp/pollcycle.h"
 #include "platform/fakes/memorysettingsbackend.h"
-#include "platform/fakes/scriptedmessagedialog.h"
-#include "platform/nativeudpchannel.h"
-#include "platform/systemclock.h"
 #include "report/reportpoller.h"
-#include "servers/serverlistmodel.h"
 #include "tests/support/localpeers.h"
 #include "tests/support/readonlyclock.h"
 
@@ -29,7 +23,8 @@ constexpr auto Timeout = 10s;
 } // namespace
 
 // The key exchange and one authenticated exchange against a real chronyd on loopback, with a
-// certificate trusted only through this test's own trust file.
+// certificate trusted only through this test's own trust file. The poll cycle's part of NTS is
+// pinned over the fake channel (test_pollcycle_nts); the report goes through the same exchange.
 class TestNtsChronyE2e : public QObject
 {
     Q_OBJECT
@@ -93,55 +88,6 @@ private slots:
         QCOMPARE(check.cookies.size(), 1);
         QCOMPARE(session.cookieCount(), NtsCookiesToKeep);
         QVERIFY(ParseNtpReply(reply, nonce).accepted());
-    }
-
-    // The program's own cycle and socket: key exchange, request and verification in one step.
-    void shouldShowTheLockOnlyWithATrustedCertificate_data()
-    {
-        QTest::addColumn<bool>("trusted");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("trusted") << true << "";
-        QTest::newRow("not trusted") << false << "NTS: certificate not trusted";
-    }
-
-    void shouldShowTheLockOnlyWithATrustedCertificate()
-    {
-        QFETCH(bool, trusted);
-        QFETCH(QString, reason);
-        if (!LocalChronyd::canServeNts())
-            QSKIP("chronyd is not installed");
-        LocalChronyd chronyd;
-        chronyd.serveNts();
-        QString why;
-        QVERIFY2(chronyd.start("127.0.0.1", FreeLoopbackPort(), 7, &why), qPrintable(why));
-
-        ServerListModel model;
-        model.addServer(QString("nts://127.0.0.1:%1").arg(chronyd.keyExchangePort()));
-        NativeUdpChannel channel(123, 0);
-        ReadOnlyClock clock;
-        ScriptedMessageDialog messages;
-        PollCycle cycle(channel, clock, messages);
-        LinkServerTable(model, cycle);
-        if (trusted)
-            cycle.ntsSessions().setExtraTrustFile(chronyd.certificatePath());
-        QSignalSpy polled(&cycle, &PollCycle::serverPolled);
-        cycle.start();
-        for (int tick = 0; tick <= PollCycle::TicksToAnswer && polled.isEmpty(); ++tick) {
-            if (!polled.wait(1000))
-                cycle.tick();
-        }
-        QCOMPARE(polled.size(), 1);
-
-        const ServerRecord& row = model.record(0);
-        const QModelIndex name = model.index(0, int(ServerColumn::Name));
-        QCOMPARE(row.nts.reason, reason);
-        QCOMPARE(row.unhealthy(), !reason.isEmpty());
-        QCOMPARE(model.data(name, Qt::DecorationRole).isValid(), reason.isEmpty());
-        if (reason.isEmpty()) {
-            QCOMPARE(ServerCellText(row, ServerColumn::Status), QString("OK"));
-            QVERIFY(model.data(name, Qt::ToolTipRole).toString().contains("CN=localhost"));
-        }
-        QCOMPARE(clock.setAttempts, 0);
     }
 
     // The report polls an nts:// server given by name and port through the same exchange as the

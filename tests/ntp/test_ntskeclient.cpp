@@ -2,6 +2,7 @@
 #include "ntp/nts/ntskerecords.h"
 #include "platform/fakes/fakehostresolver.h"
 #include "tests/ntp/ntsketestserver.h"
+#include "tests/ntp/ntsserverside.h"
 #include "tests/support/localpeers.h"
 
 #include <QSignalSpy>
@@ -16,19 +17,10 @@ namespace {
 
 enum class Peer { Nobody, Silent, ClosesAtOnce, NotTls };
 
-QByteArray record(bool critical, std::uint16_t type, const QByteArray& body)
-{
-    const std::uint16_t field = type | (critical ? 0x8000 : 0);
-    QByteArray out;
-    out.append(char(field >> 8)).append(char(field & 0xff));
-    out.append(char(body.size() >> 8)).append(char(body.size() & 0xff));
-    return out + body;
-}
-
-const QByteArray Accepted = record(true, 1, QByteArray("\0\0", 2)) +
-                            record(true, 4, QByteArray("\0\x0f", 2)) +
-                            record(false, 5, QByteArray(100, 'a')) + record(false, 5, QByteArray(100, 'b'));
-const QByteArray End = record(true, 0, {});
+const QByteArray Accepted =
+    NtsKeRecord(true, 1, QByteArray("\0\0", 2)) + NtsKeRecord(true, 4, QByteArray("\0\x0f", 2)) +
+    NtsKeRecord(false, 5, QByteArray(100, 'a')) + NtsKeRecord(false, 5, QByteArray(100, 'b'));
+const QByteArray End = NtsKeRecord(true, 0, {});
 
 } // namespace
 
@@ -96,12 +88,12 @@ private slots:
         const QByteArray tls13 = "NORMAL:-VERS-ALL:+VERS-TLS1.3";
         QTest::newRow("defaults") << Accepted + End << QByteArray("ntske/1") << tls13 << ""
                                   << "127.0.0.1" << 123;
-        QTest::newRow("server and port named")
-            << Accepted + record(true, 6, "127.0.0.2") + record(true, 7, QByteArray("\x10\x1b", 2)) + End
-            << QByteArray("ntske/1") << tls13 << ""
-            << "127.0.0.2" << 4123;
+        QTest::newRow("server and port named") << Accepted + NtsKeRecord(true, 6, "127.0.0.2") +
+                                                      NtsKeRecord(true, 7, QByteArray("\x10\x1b", 2)) + End
+                                               << QByteArray("ntske/1") << tls13 << ""
+                                               << "127.0.0.2" << 4123;
         QTest::newRow("error record")
-            << record(true, 2, QByteArray("\0\x01", 2)) + End << QByteArray("ntske/1") << tls13
+            << NtsKeRecord(true, 2, QByteArray("\0\x01", 2)) + End << QByteArray("ntske/1") << tls13
             << "NTS: key exchange refused: bad request"
             << "" << 0;
         QTest::newRow("cut short") << Accepted << QByteArray("ntske/1") << tls13

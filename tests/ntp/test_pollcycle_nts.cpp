@@ -1,10 +1,6 @@
-#include "app/monitor.h"
-#include "ntp/pollcycle.h"
-#include "platform/fakes/fakeclock.h"
 #include "platform/fakes/fakeudpchannel.h"
-#include "platform/fakes/scriptedmessagedialog.h"
+#include "pollcyclerig.h"
 #include "serverreply.h"
-#include "servers/serverlistmodel.h"
 #include "tests/ntp/ntsserverside.h"
 
 #include <QSignalSpy>
@@ -29,11 +25,11 @@ QList<QByteArray> cookies(int count)
     return list;
 }
 
-enum class Forgery { None, AuthenticatorBit, OtherUniqueId, NoAuthenticator };
+enum class Forgery { None, AuthenticatorBit };
 
 // The poll cycle over one nts:// server whose key exchange has already given it keys and cookies,
 // and the server's side of the NTP exchange played through the fake channel.
-struct NtsRig
+struct NtsRig : PollCycleRig<FakeUdpChannel>
 {
     explicit NtsRig(int cookieCount = NtsCookiesToKeep)
     {
@@ -62,27 +58,12 @@ struct NtsRig
         const double T = NowNtpSeconds(clock) + 0.5;
         const QByteArray header =
             encode({0, 4, NtpModeServer, 2, {'L', 'O', 'C', 'L'}, T - 16, transmitOf(request), T, T});
-        if (forgery == Forgery::NoAuthenticator) {
-            QByteArray bare = header;
-            AppendNtpExtensionField(bare, NtsFieldType::UniqueIdentifier, seen.uniqueId);
-            return bare;
-        }
-        const QByteArray uniqueId =
-            forgery == Forgery::OtherUniqueId ? QByteArray(32, '\x77') : seen.uniqueId;
-        QByteArray reply = BuildNtsReply(uniqueId, cookies(newCookies), s2c, header);
+        QByteArray reply = BuildNtsReply(seen.uniqueId, cookies(newCookies), s2c, header);
         if (forgery == Forgery::AuthenticatorBit)
             reply[reply.size() - 1] = char(reply.back() ^ 0x01);
         return reply;
     }
 
-    ServerListModel model;
-    Settings settings;
-    FakeUdpChannel channel;
-    FakeClock clock;
-    ScriptedMessageDialog messages;
-    PollCycle cycle{channel, clock, messages};
-    // Last, so that the table and the cycle exist when they are linked.
-    bool linked = (LinkServerTable(model, cycle), true);
     AesSivCmac256 c2s{C2sKey};
     AesSivCmac256 s2c{S2cKey};
 };
@@ -99,9 +80,8 @@ private slots:
         QTest::addColumn<Forgery>("forgery");
         QTest::addColumn<QString>("reason");
         QTest::newRow("authentic") << Forgery::None << "";
+        // Each way a reply fails to verify is pinned in the session's test; the cycle treats them alike.
         QTest::newRow("one bit altered") << Forgery::AuthenticatorBit << "NTS: authentication failed";
-        QTest::newRow("other request's id") << Forgery::OtherUniqueId << "NTS: unique identifier mismatch";
-        QTest::newRow("no authenticator") << Forgery::NoAuthenticator << "NTS: no authenticator";
     }
 
     void shouldTrustOnlyAnAuthenticatedReply()
@@ -123,8 +103,7 @@ private slots:
         rig.clock.advanceMs(20);
         rig.channel.deliver(rig.reply(forgery));
         if (!reason.isEmpty())
-            for (int tick = 0; tick < PollCycle::TicksToAnswer; ++tick)
-                rig.cycle.tick();
+            rig.tick(PollCycle::TicksToAnswer);
 
         const ServerRecord& row = rig.model.record(0);
         const QModelIndex name = rig.model.index(0, int(ServerColumn::Name));
@@ -167,13 +146,11 @@ private slots:
         const QByteArray uniqueId = ReadNtsRequest(rig.channel.sent.last().datagram, rig.c2s).uniqueId;
         rig.channel.deliver(nak ? BuildNtsNak(uniqueId) : rig.reply(Forgery::None, 0));
         if (nak)
-            for (int tick = 0; tick < PollCycle::TicksToAnswer; ++tick)
-                rig.cycle.tick();
+            rig.tick(PollCycle::TicksToAnswer);
         QCOMPARE(rig.cycle.pollRow(), -1);
 
         QSignalSpy finished(rig.session(), &NtsSession::keyExchangeFinished);
-        for (int tick = 0; tick < rig.settings.pollIntervalSeconds; ++tick)
-            rig.cycle.tick();
+        rig.tick(rig.settings.pollIntervalSeconds);
         QCOMPARE(rig.cycle.pollRow(), 0);
         QCOMPARE(rig.session()->keyExchangeRunning(), newKeyExchange);
         QCOMPARE(rig.channel.sent.size(), newKeyExchange ? 1 : 2);
@@ -195,7 +172,7 @@ private slots:
         rig.cycle.start();
         rig.model.removeServer(0);
         QCOMPARE(rig.cycle.ntsSessions().find(Server), nullptr);
-        rig.cycle.tick();
+        rig.tick();
         QCOMPARE(rig.channel.sent.size(), 1);
     }
 };
