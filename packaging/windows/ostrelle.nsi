@@ -3,7 +3,9 @@
 ; scripts/package-windows runs it as
 ;   makensis -DVERSION=x.y.z -DSTAGE=<folder of the portable build> -DICON=<ostrelle.ico>
 ;            -DFILES=<File lines> -DUNFILES=<Delete lines> -DOUTFILE=<setup.exe> ostrelle.nsi
-Unicode true
+; 64-bit like the program it installs; a 32-bit installer would also need 32-bit Windows
+; support, which a 64-bit-only Wine lacks.
+Target amd64-unicode
 !include "MUI2.nsh"
 
 !define PRODUCT "Brevikon Ostrelle"
@@ -65,6 +67,13 @@ SectionEnd
 ; (the registry under Software\Brevikon\Ostrelle, %LOCALAPPDATA%\Brevikon\Ostrelle) and stay, so
 ; that installing again finds them.
 Section "Uninstall"
+    ; A running copy (perhaps only in the notification area) holds its files open. Stop before
+    ; anything is removed, rather than leave half an installation without its uninstaller.
+    ClearErrors
+    Delete "$INSTDIR\ostrelle.exe"
+    IfErrors 0 +3
+        MessageBox MB_OK|MB_ICONEXCLAMATION "${PRODUCT} is running. Quit it (from its icon in the notification area), then uninstall again." /SD IDOK
+        Abort
     Delete "$SMPROGRAMS\${PRODUCT}.lnk"
     !include "${UNFILES}"
     Delete "$INSTDIR\uninstall.exe"

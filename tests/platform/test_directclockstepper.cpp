@@ -43,6 +43,9 @@ private slots:
     // The kernel's own account of this process's capabilities must give the same answer.
     void shouldKnowWhetherThisProcessMaySetTheClock()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows grants the clock by the token's privilege, which Wine gives whatever Linux allows");
+#endif
         QFile status(QStringLiteral("/proc/self/status"));
         if (!status.open(QIODevice::ReadOnly))
             QSKIP("no /proc/self/status on this system");

@@ -77,6 +77,8 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("Ostrelle.ini"));
         QFile file(path);
         QVERIFY(file.open(QFile::WriteOnly | QFile::Unbuffered) && file.write(before) == before.size());
+        // Windows replaces no file that is still open, as the operator's editor would not keep it.
+        file.close();
         Program program(dir.path());
         if (!loaded.isEmpty())
             QCOMPARE(program.state(), loaded);
