@@ -337,6 +337,8 @@ void addPollDetails(Report& report, const QList<PollStep>& polls, const NtsSessi
 ReportPoller::ReportPoller(Clock& clock, SettingsBackend& store, HostResolver& resolver)
     : m_clock(clock), m_store(store), m_resolver(resolver)
 {
+    if (const QString trust = qEnvironmentVariable("OSTRELLE_TEST_NTS_TRUST_FILE"); !trust.isEmpty())
+        m_ntsSessions.setExtraTrustFile(trust);
 }
 
 std::chrono::seconds ReportPoller::storedPollInterval()
@@ -360,9 +362,10 @@ Report ReportPoller::collect(const ReportOptions& options)
     QList<PollStep> polls = PollsOf(servers, m_resolver, options.timeout);
     QEventLoop loop;
     QObject probes;
-    NtsSessions ntsSessions;
-    if (const QString trust = qEnvironmentVariable("OSTRELLE_TEST_NTS_TRUST_FILE"); !trust.isEmpty())
-        ntsSessions.setExtraTrustFile(trust);
+    // An exporter's next pass goes on with the keys and cookies of this one: a key exchange per
+    // pass would cost the server a TLS handshake a minute for nothing.
+    NtsSessions& ntsSessions = m_ntsSessions;
+    ntsSessions.retainOnly(servers);
     qsizetype next = 0;
     int inFlight = 0;
     std::function<void()> startMore = [&] {

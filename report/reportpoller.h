@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ntp/nts/ntssessions.h"
 #include "ntp/serverexchange.h"
 #include "platform/hostresolver.h"
 #include "report/runreport.h"
@@ -42,6 +43,7 @@ private:
     Clock& m_clock;
     SettingsBackend& m_store;
     HostResolver& m_resolver;
+    NtsSessions m_ntsSessions;
 };
 
 } // namespace ostrelle
