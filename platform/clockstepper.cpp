@@ -6,6 +6,7 @@
 
 #if defined(_WIN32)
 #include "platform/elevatedclockstepper.h"
+#include "platform/windowstimeservice.h"
 #elif defined(__linux__)
 #include "platform/timedatedclock.h"
 
@@ -68,7 +69,9 @@ std::unique_ptr<ClockStepper> CreateClockStepper(Clock& clock)
 std::optional<int> RunClockStepRequest(const QStringList& arguments)
 {
 #if defined(_WIN32)
-    return ElevatedClockStepper::RunStepRequest(arguments);
+    if (std::optional<int> status = ElevatedClockStepper::RunStepRequest(arguments))
+        return status;
+    return WindowsTimeService::RunSwitchRequest(arguments);
 #else
     Q_UNUSED(arguments);
     return std::nullopt;

@@ -57,7 +57,8 @@ bool MaySetClockDirectly();
 std::unique_ptr<ClockStepper> CreateClockStepper(Clock& clock);
 
 // For main(), before anything else: when the command line is that of the elevated copy a stepper
-// started, does its work and returns the exit status; otherwise (always, off Windows) nothing.
+// or the time service's switch started, does its work and returns the exit status; otherwise (always, off
+// Windows) nothing.
 std::optional<int> RunClockStepRequest(const QStringList& arguments);
 
 } // namespace ostrelle

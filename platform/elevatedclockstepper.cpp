@@ -88,39 +88,45 @@ QString ElevatedClockStepper::reasonFor(const Outcome& outcome)
     return SystemErrorText(outcome.code);
 }
 
-ElevatedClockStepper::Launcher ElevatedClockStepper::RunasLauncher(const QString& program)
+ElevatedClockStepper::Outcome RunElevated(const QString& program, const QStringList& arguments)
 {
     const std::wstring file = QDir::toNativeSeparators(program).toStdWString();
-    return [file](std::chrono::nanoseconds offset) {
-        // ShellExecuteEx may hand the verb to shell extensions, which need COM on this thread.
-        const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-        const std::wstring parameters =
-            QStringLiteral("%1 %2").arg(QLatin1String(StepOption)).arg(offset.count()).toStdWString();
-        SHELLEXECUTEINFOW info{};
-        info.cbSize = sizeof info;
-        info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-        info.lpVerb = L"runas";
-        info.lpFile = file.c_str();
-        info.lpParameters = parameters.c_str();
-        info.nShow = SW_HIDE;
-        Outcome outcome;
-        if (!::ShellExecuteExW(&info)) {
-            const DWORD error = ::GetLastError();
-            outcome = Outcome{error == ERROR_CANCELLED ? Outcome::Kind::Declined : Outcome::Kind::NotStarted,
-                              error};
-        } else if (!info.hProcess) {
-            // Handed to a process that was already running: nothing to wait for, nothing known.
-            outcome = Outcome{Outcome::Kind::NotStarted, ERROR_INVALID_HANDLE};
-        } else {
-            ::WaitForSingleObject(info.hProcess, INFINITE);
-            DWORD status = ERROR_GEN_FAILURE;
-            ::GetExitCodeProcess(info.hProcess, &status);
-            ::CloseHandle(info.hProcess);
-            outcome = Outcome{Outcome::Kind::Exited, status};
-        }
-        if (SUCCEEDED(com))
-            ::CoUninitialize();
-        return outcome;
+    // Only numbers and words of this program's own go through here: no quoting needed.
+    const std::wstring parameters = arguments.join(QLatin1Char(' ')).toStdWString();
+    using Outcome = ElevatedClockStepper::Outcome;
+    // ShellExecuteEx may hand the verb to shell extensions, which need COM on this thread.
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = L"runas";
+    info.lpFile = file.c_str();
+    info.lpParameters = parameters.c_str();
+    info.nShow = SW_HIDE;
+    Outcome outcome;
+    if (!::ShellExecuteExW(&info)) {
+        const DWORD error = ::GetLastError();
+        outcome =
+            Outcome{error == ERROR_CANCELLED ? Outcome::Kind::Declined : Outcome::Kind::NotStarted, error};
+    } else if (!info.hProcess) {
+        // Handed to a process that was already running: nothing to wait for, nothing known.
+        outcome = Outcome{Outcome::Kind::NotStarted, ERROR_INVALID_HANDLE};
+    } else {
+        ::WaitForSingleObject(info.hProcess, INFINITE);
+        DWORD status = ERROR_GEN_FAILURE;
+        ::GetExitCodeProcess(info.hProcess, &status);
+        ::CloseHandle(info.hProcess);
+        outcome = Outcome{Outcome::Kind::Exited, status};
+    }
+    if (SUCCEEDED(com))
+        ::CoUninitialize();
+    return outcome;
+}
+
+ElevatedClockStepper::Launcher ElevatedClockStepper::RunasLauncher(const QString& program)
+{
+    return [program](std::chrono::nanoseconds offset) {
+        return RunElevated(program, {QLatin1String(StepOption), QString::number(offset.count())});
     };
 }
 

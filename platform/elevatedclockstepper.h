@@ -74,6 +74,10 @@ private:
     std::shared_ptr<Answers> m_answers;
 };
 
+// Starts program with arguments through the "runas" verb (Windows shows its consent prompt first)
+// and waits until it ends; never on the window's thread.
+ElevatedClockStepper::Outcome RunElevated(const QString& program, const QStringList& arguments);
+
 // Whether this process's token holds the right to set the time (an elevated administrator's does;
 // an ordinary user's, or an administrator's filtered by UAC, does not).
 bool ProcessHoldsTimePrivilege();

@@ -38,6 +38,17 @@ SingleInstance::SingleInstance(const QString& folder, QObject* parent)
 
 SingleInstance::~SingleInstance() = default;
 
+bool TryLockFile(QLockFile& lock)
+{
+#if defined(Q_OS_WIN)
+    // A holder keeps its lock file open without leave to delete it, so the file can be removed only
+    // once its holder is gone. The process id inside says less: Windows hands a dead copy's id to a
+    // new process, perhaps another copy of this program, and then the lock looks held for ever.
+    lock.removeStaleLockFile();
+#endif
+    return lock.tryLock();
+}
+
 SingleInstance::Claim SingleInstance::claim()
 {
     if (m_folder.isEmpty() || !QDir().mkpath(m_folder)) {
@@ -47,7 +58,7 @@ SingleInstance::Claim SingleInstance::claim()
     m_lock = std::make_unique<QLockFile>(QDir(m_folder).filePath(QStringLiteral("ostrelle-window.lock")));
     // Held all day: never stale by age, only when its process is gone.
     m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock()) {
+    if (!TryLockFile(*m_lock)) {
         if (m_lock->error() == QLockFile::LockFailedError && askRunningCopy())
             return Claim::HandedOver;
         m_error = m_lock->error() == QLockFile::LockFailedError

@@ -2,6 +2,7 @@
 
 #include "platform/clockstepper.h"
 
+#include <QCoreApplication>
 #include <QtGlobal>
 
 #if defined(_WIN32)
@@ -55,7 +56,7 @@ QString TimeServiceHeadline(const TimeServiceState& state)
 std::unique_ptr<TimeService> CreateTimeService()
 {
 #if defined(_WIN32)
-    return std::make_unique<WindowsTimeService>();
+    return std::make_unique<WindowsTimeService>(QCoreApplication::applicationFilePath());
 #elif defined(__linux__)
     if (MaySetClockDirectly())
         return std::make_unique<NoTimeService>();

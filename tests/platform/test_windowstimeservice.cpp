@@ -1,6 +1,9 @@
 #include "platform/windowstimeservice.h"
 
+#include <QScopeGuard>
+#include <QSettings>
 #include <QTest>
+#include <QUuid>
 
 using namespace ostrelle;
 
@@ -13,15 +16,23 @@ struct ScriptedSystem
 {
     Status status = Status::Running;
     std::optional<QString> type;
+    std::optional<QString> kept;
     int typeReads = 0;
+    QList<bool> switches;
+    ElevatedClockStepper::Outcome switchOutcome{ElevatedClockStepper::Outcome::Kind::Exited, 0};
 
-    WindowsTimeService::Probe probe()
+    WindowsTimeService service()
     {
-        return {[this] { return status; },
-                [this] {
-                    ++typeReads;
-                    return type;
-                }};
+        return WindowsTimeService({[this] { return status; },
+                                   [this] {
+                                       ++typeReads;
+                                       return type;
+                                   },
+                                   [this] { return kept; }},
+                                  [this](bool on) {
+                                      switches.append(on);
+                                      return switchOutcome;
+                                  });
     }
 };
 
@@ -39,22 +50,24 @@ private slots:
         QTest::addColumn<bool>("running");
         QTest::addColumn<bool>("synchronises");
         QTest::addColumn<QString>("note");
+        QTest::addColumn<bool>("canHandOver");
         const QString ntp = "Windows Time (W32Time) is running and synchronises the clock (type NTP); it may "
                             "undo a change made here.";
         // clang-format off
-        QTest::newRow("running, NTP")          << int(Status::Running) << "NTP"      << true  << true  << ntp;
+        QTest::newRow("running, NTP")          << int(Status::Running) << "NTP"      << true  << true  << ntp << true;
         QTest::newRow("running, domain NT5DS") << int(Status::Running) << "NT5DS"    << true  << true
-            << "Windows Time (W32Time) is running and synchronises the clock (type NT5DS); it may undo a change made here.";
+            << "Windows Time (W32Time) is running and synchronises the clock (type NT5DS); it may undo a change made here." << true;
         QTest::newRow("running, AllSync")      << int(Status::Running) << "AllSync"  << true  << true
-            << "Windows Time (W32Time) is running and synchronises the clock (type AllSync); it may undo a change made here.";
-        QTest::newRow("running, NoSync")       << int(Status::Running) << "NoSync"   << true  << false << "";
-        QTest::newRow("running, nosync as typed by hand") << int(Status::Running) << "nosync" << true << false << "";
-        QTest::newRow("running, type unreadable: its default synchronises")
+            << "Windows Time (W32Time) is running and synchronises the clock (type AllSync); it may undo a change made here." << true;
+        QTest::newRow("running, NoSync, none kept") << int(Status::Running) << "NoSync" << true << false << "" << false;
+        QTest::newRow("running, NoSync, NTP kept")  << int(Status::Running) << "NoSync>NTP" << true << false << "" << true;
+        QTest::newRow("running, nosync as typed by hand") << int(Status::Running) << "nosync" << true << false << "" << false;
+        QTest::newRow("running, type unreadable: its default synchronises, nothing to keep")
             << int(Status::Running) << "-" << true << true
-            << "Windows Time (W32Time) is running and synchronises the clock; it may undo a change made here.";
-        QTest::newRow("stopped, NTP")          << int(Status::Stopped) << "NTP"      << false << true  << "";
-        QTest::newRow("not installed")         << int(Status::Missing) << "NTP"      << false << false << "";
-        QTest::newRow("manager would not say") << int(Status::Unknown) << "NTP"      << false << true  << "";
+            << "Windows Time (W32Time) is running and synchronises the clock; it may undo a change made here." << false;
+        QTest::newRow("stopped, NTP")          << int(Status::Stopped) << "NTP"      << false << true  << "" << false;
+        QTest::newRow("not installed")         << int(Status::Missing) << "NTP"      << false << false << "" << false;
+        QTest::newRow("manager would not say") << int(Status::Unknown) << "NTP"      << false << true  << "" << false;
         // clang-format on
     }
     void shouldTellWhetherW32TimeMayUndoAStep()
@@ -64,14 +77,82 @@ private slots:
         QFETCH(bool, running);
         QFETCH(bool, synchronises);
         QFETCH(QString, note);
+        QFETCH(bool, canHandOver);
         ScriptedSystem system;
         system.status = Status(status);
         if (type != QLatin1String("-"))
-            system.type = type;
-        const TimeServiceState state = WindowsTimeService(system.probe()).state();
+            system.type = type.section(QLatin1Char('>'), 0, 0);
+        if (type.contains(QLatin1Char('>')))
+            system.kept = type.section(QLatin1Char('>'), 1);
+        const TimeServiceState state = system.service().state();
         QCOMPARE(state.running, running);
         QCOMPARE(state.synchronises, synchronises);
         QCOMPARE(TimeServiceNote(state), note);
+        QCOMPARE(state.canHandOver, canHandOver);
+        QVERIFY(!state.keepsClock); // W32Time never refuses a step made here
+    }
+
+    // The switch runs off the caller's thread (a consent prompt may wait for the operator) and
+    // answers on it; a declined prompt is said as such.
+    void shouldSwitchThroughTheElevatedCopy_data()
+    {
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("reason");
+        using Kind = ElevatedClockStepper::Outcome::Kind;
+        QTest::newRow("hand over") << false << int(Kind::Exited) << "";
+        QTest::newRow("give back") << true << int(Kind::Exited) << "";
+        QTest::newRow("declined") << false << int(Kind::Declined)
+                                  << "The request for administrator rights was declined";
+    }
+    void shouldSwitchThroughTheElevatedCopy()
+    {
+        QFETCH(bool, on);
+        QFETCH(int, kind);
+        QFETCH(QString, reason);
+        ScriptedSystem system;
+        system.switchOutcome = {ElevatedClockStepper::Outcome::Kind(kind), kind == 0 ? 0ul : 1223ul};
+        WindowsTimeService service = system.service();
+        QObject context;
+        QList<std::pair<bool, QString>> answers;
+        service.setAutomaticSync(on, &context, [&](bool ok, const QString& why) {
+            answers.append({ok, why});
+        });
+        QTRY_COMPARE(answers.size(), 1);
+        QCOMPARE(answers.first(), std::make_pair(reason.isEmpty(), reason));
+        QCOMPARE(system.switches, QList<bool>{on});
+    }
+
+    // The elevated copy's registry work, on keys of the test's own: off keeps the Type once, on
+    // gives it back once.
+    void shouldKeepTheTypeAndGiveItBack()
+    {
+        const QString folder = QStringLiteral("Software\\Brevikon\\OstrelleTest-%1")
+                                   .arg(QUuid::createUuid().toString(QUuid::WithoutBraces));
+        const WindowsTimeService::TypeKeys keys{false, folder + QStringLiteral("\\Parameters"),
+                                                folder + QStringLiteral("\\Kept")};
+        const auto value = [](const QString& key, const QString& name) {
+            return QSettings(QStringLiteral("HKEY_CURRENT_USER\\") + key, QSettings::NativeFormat)
+                .value(name);
+        };
+        QSettings(QStringLiteral("HKEY_CURRENT_USER\\") + keys.parameters, QSettings::NativeFormat)
+            .setValue(QStringLiteral("Type"), QStringLiteral("NT5DS"));
+        const auto cleanUp = qScopeGuard([&] {
+            QSettings(QStringLiteral("HKEY_CURRENT_USER\\Software\\Brevikon"), QSettings::NativeFormat)
+                .remove(folder.section(QLatin1Char('\\'), 2));
+        });
+
+        QCOMPARE(WindowsTimeService::SwitchSyncType(false, keys), 0ul);
+        QCOMPARE(value(keys.parameters, "Type"), QVariant("NoSync"));
+        QCOMPARE(value(keys.kept, "W32TimeTypeBeforeHandOver"), QVariant("NT5DS"));
+        QCOMPARE(WindowsTimeService::SwitchSyncType(false, keys), 0ul); // off again keeps NT5DS
+        QCOMPARE(value(keys.kept, "W32TimeTypeBeforeHandOver"), QVariant("NT5DS"));
+
+        QCOMPARE(WindowsTimeService::SwitchSyncType(true, keys), 0ul);
+        QCOMPARE(value(keys.parameters, "Type"), QVariant("NT5DS"));
+        QVERIFY(!value(keys.kept, "W32TimeTypeBeforeHandOver").isValid());
+        QVERIFY(WindowsTimeService::SwitchSyncType(true, keys) != 0ul); // nothing kept to give back
+        QCOMPARE(value(keys.parameters, "Type"), QVariant("NT5DS"));
     }
 
     // Every question goes to the system again: the operator may start or stop the service.
@@ -79,7 +160,7 @@ private slots:
     {
         ScriptedSystem system;
         system.type = QStringLiteral("NTP");
-        const WindowsTimeService service(system.probe());
+        const WindowsTimeService service = system.service();
         QVERIFY(service.state().mayUndoStep());
         system.status = Status::Stopped;
         QVERIFY(!service.state().mayUndoStep());
