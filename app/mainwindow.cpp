@@ -285,19 +285,28 @@ void MainWindow::applyOptions(Settings chosen)
     const bool wasAdjusting = m_monitor.settings().adjustClock;
     // As read when Options opened: what the operator saw there is what they decided on.
     const TimeServiceState service = m_timeService ? m_timeService->state() : TimeServiceState();
-    if (service.canHandOver && chosen.adjustClock && !wasAdjusting && service.keepsClock) {
+    // A service holds the clock when the system refuses steps made here while it runs (timedated),
+    // or when it would undo them (Windows Time).
+    const bool held = service.keepsClock || service.mayUndoStep();
+    if (service.canHandOver && chosen.adjustClock && !wasAdjusting && held) {
+        const QString why =
+            service.keepsClock
+                ? QStringLiteral("Another time service keeps this clock, and the system refuses every change "
+                                 "made here while it does.")
+                : QStringLiteral("%1 synchronises this clock and may undo every change made here.")
+                      .arg(service.name.isEmpty() ? QStringLiteral("Another time service") : service.name);
         const auto answer = m_messages.show(
-            QStringLiteral("Another time service keeps this clock, and the system refuses every change made "
-                           "here while it does.\n\nHand the clock over to Ostrelle? Yes: Ostrelle sets the "
-                           "clock after each poll (the system may ask for your password). No: Ostrelle only "
-                           "monitors the servers."),
+            why +
+                QStringLiteral("\n\nHand the clock over to Ostrelle? Yes: Ostrelle sets the clock after each "
+                               "poll (the system may ask for your password). No: Ostrelle only monitors "
+                               "the servers."),
             QStringLiteral("Brevikon Ostrelle"), MessageDialog::Icon::None, MessageDialog::Buttons::YesNo,
             MessageDialog::Button::No);
         if (answer == MessageDialog::Button::Yes)
             switchAutomaticSync(false);
         else
             chosen.adjustClock = false;
-    } else if (service.canHandOver && !chosen.adjustClock && wasAdjusting && !service.keepsClock) {
+    } else if (service.canHandOver && !chosen.adjustClock && wasAdjusting && !held) {
         const auto answer =
             m_messages.show(QStringLiteral("Give the clock back to the system's time service?"),
                             QStringLiteral("Brevikon Ostrelle"), MessageDialog::Icon::None,

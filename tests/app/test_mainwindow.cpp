@@ -42,6 +42,8 @@ const QStringList Three = {"a.example", "b.example", "c.example"};
 
 } // namespace
 
+Q_DECLARE_METATYPE(ostrelle::TimeServiceState)
+
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -222,6 +224,47 @@ private slots:
         service.current.running = !serviceRunning;
         click(&h.window, "CommandOptions");
         QCOMPARE(control<QCheckBox>(options, "CheckAdj")->toolTip(), serviceRunning ? QString() : note);
+    }
+
+    // Switching adjustment on offers to take the clock from a service that holds it (one the
+    // system defers to, or one that would undo the step), and only when it can be switched;
+    // switching it off offers to give the clock back.
+    void shouldOfferToTakeTheClockOnlyFromAServiceThatHoldsIt_data()
+    {
+        QTest::addColumn<TimeServiceState>("service");
+        QTest::addColumn<bool>("adjusting"); // before Options
+        QTest::addColumn<QList<bool>>("switches");
+        TimeServiceState timedated;
+        timedated.keepsClock = true;
+        timedated.canHandOver = true;
+        TimeServiceState free;
+        free.canHandOver = true;
+        TimeServiceState w32time{QStringLiteral("Windows Time (W32Time)"), true, QStringLiteral("NTP"), true};
+        w32time.canHandOver = true;
+        QTest::newRow("the system defers to it") << timedated << false << QList<bool>{false};
+        QTest::newRow("it would undo the step") << w32time << false << QList<bool>{false};
+        timedated.canHandOver = false;
+        QTest::newRow("it cannot be switched") << timedated << false << QList<bool>{};
+        QTest::newRow("nothing holds the clock") << free << false << QList<bool>{};
+        QTest::newRow("adjustment off gives it back") << free << true << QList<bool>{true};
+    }
+    void shouldOfferToTakeTheClockOnlyFromAServiceThatHoldsIt()
+    {
+        QFETCH(TimeServiceState, service);
+        QFETCH(bool, adjusting);
+        QFETCH(QList<bool>, switches);
+        WindowRig h({adjusting ? "SysTimeAdj= 1" : "SysTimeAdj= 0"});
+        FakeTimeService timeService;
+        timeService.current = service;
+        h.window.setTimeService(timeService);
+        h.messages.answers = {MessageDialog::Button::Yes};
+        click(&h.window, "CommandOptions");
+        auto* options = h.window.findChild<OptionsDialog*>();
+        control<QCheckBox>(options, "CheckAdj")->setChecked(!adjusting);
+        click(options, "Command1");
+        QCOMPARE(timeService.switches, switches);
+        QCOMPARE(h.messages.shown.size(), switches.size());
+        QCOMPARE(h.monitor().settings().adjustClock, !adjusting);
     }
 };
 
