@@ -15,7 +15,6 @@ private slots:
     void shouldChooseTheActionFromTheArguments();
     void shouldReadTheReportOptions();
     void shouldFallBackToDefaults();
-    void shouldPrintHelpAndVersionWithoutPolling();
 };
 
 void ReportOptionsTest::shouldChooseTheActionFromTheArguments_data()
@@ -30,6 +29,7 @@ void ReportOptionsTest::shouldChooseTheActionFromTheArguments_data()
     QTest::newRow("report") << QStringList{"--report"} << Action::Report;
     QTest::newRow("help") << QStringList{"--help"} << Action::ShowHelp;
     QTest::newRow("version") << QStringList{"--version"} << Action::ShowVersion;
+    QTest::newRow("help beside report") << QStringList{"--report", "--help"} << Action::ShowHelp;
     QTest::newRow("unknown option beside report")
         << QStringList{"--report", "--colour"} << Action::UsageError;
     QTest::newRow("bad format") << QStringList{"--report", "--format", "xml"} << Action::UsageError;
@@ -119,20 +119,6 @@ void ReportOptionsTest::shouldFallBackToDefaults()
     QVERIFY(!line.options.stratumLimit);
     QVERIFY(!line.options.referenceAgeLimit);
     QVERIFY(line.options.servers.isEmpty());
-}
-
-void ReportOptionsTest::shouldPrintHelpAndVersionWithoutPolling()
-{
-    const CommandLine help = ParseCommandLine({"/usr/bin/ostrelle", "--report", "--help"});
-    QCOMPARE(help.action, Action::ShowHelp);
-    QVERIFY2(help.text.startsWith(QLatin1String("Usage: ostrelle ")), qPrintable(help.text));
-    for (const char* option :
-         {"--report", "--format", "--timeout", "--stratum-limit", "--reference-age-limit"})
-        QVERIFY2(help.text.contains(QLatin1String(option)), option);
-
-    const CommandLine version = ParseCommandLine({"ostrelle", "--version"});
-    QCOMPARE(version.action, Action::ShowVersion);
-    QVERIFY2(version.text.contains(QLatin1String(OSTRELLE_VERSION)), qPrintable(version.text));
 }
 
 QTEST_GUILESS_MAIN(ReportOptionsTest)
