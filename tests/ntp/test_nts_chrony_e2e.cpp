@@ -44,7 +44,7 @@ private slots:
         QFETCH(bool, expired);
         QFETCH(bool, trusted);
         QFETCH(QString, reason);
-        if (!LocalChronyd::canServeNts())
+        if (LocalChronyd::executable().isEmpty())
             QSKIP("chronyd is not installed");
         LocalChronyd chronyd;
         chronyd.serveNts(expired);
@@ -108,7 +108,7 @@ private slots:
         QFETCH(bool, trusted);
         QFETCH(QString, outcome);
         QFETCH(QString, reason);
-        if (!LocalChronyd::canServeNts())
+        if (LocalChronyd::executable().isEmpty())
             QSKIP("chronyd is not installed");
         LocalChronyd chronyd;
         chronyd.serveNts();

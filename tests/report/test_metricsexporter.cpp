@@ -1,4 +1,4 @@
-#include "platform/messagedialog.h"
+#include "platform/fakes/scriptedmessagedialog.h"
 #include "platform/qsettingsbackend.h"
 #include "report/metricsexporter.h"
 #include "report/reportpoller.h"
@@ -102,6 +102,18 @@ bool waitForAll(std::vector<std::unique_ptr<Client>>& clients, int timeoutMs = 1
     return false;
 }
 
+// Serves on a loopback port of the system's choosing and returns once the first pass is done.
+bool serveFirstPass(MetricsExporter& exporter, QSignalSpy& passes, int timeoutMs = 5'000)
+{
+    QString whyNot;
+    if (!exporter.listen(QHostAddress::LocalHost, 0, &whyNot)) {
+        qWarning("%s", qPrintable(whyNot));
+        return false;
+    }
+    exporter.start();
+    return passes.wait(timeoutMs);
+}
+
 QByteArray scrapeRequest(const QByteArray& path = "/metrics")
 {
     return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
@@ -125,11 +137,8 @@ void MetricsExporterTest::shouldServeTheLastPassWhileTheNextRuns()
 {
     SlowSource source;
     MetricsExporter exporter(source, {}, 1s);
-    QString whyNot;
-    QVERIFY2(exporter.listen(QHostAddress::LocalHost, 0, &whyNot), qPrintable(whyNot));
     QSignalSpy passes(&exporter, &MetricsExporter::passFinished);
-    exporter.start();
-    QVERIFY(passes.wait(5'000));
+    QVERIFY(serveFirstPass(exporter, passes));
     source.passTime = 2s;
 
     const quint16 port = exporter.serverPort();
@@ -170,11 +179,8 @@ void MetricsExporterTest::shouldKeepServingPastBadAndSlowClients()
 {
     SlowSource source;
     MetricsExporter exporter(source, {}, 3600s);
-    QString whyNot;
-    QVERIFY2(exporter.listen(QHostAddress::LocalHost, 0, &whyNot), qPrintable(whyNot));
     QSignalSpy passes(&exporter, &MetricsExporter::passFinished);
-    exporter.start();
-    QVERIFY(passes.wait(5'000));
+    QVERIFY(serveFirstPass(exporter, passes));
 
     Client slow(exporter.serverPort(), "GET /metr");
     std::vector<std::unique_ptr<Client>> bad;
@@ -199,7 +205,8 @@ void MetricsExporterTest::shouldKeepServingPastBadAndSlowClients()
 }
 
 // The stored list is read again before every pass: a server the window added shows up in the
-// next pass, and the metrics, NTS ones included, pass Prometheus' linter.
+// next pass, and the exporter's metrics pass Prometheus' linter (the report's own, NTS ones
+// included, are the format test's).
 void MetricsExporterTest::shouldPickUpServersAddedToTheStoredList()
 {
     QTemporaryDir folder;
@@ -210,15 +217,7 @@ void MetricsExporterTest::shouldPickUpServersAddedToTheStoredList()
     const QString firstName = QStringLiteral("127.0.0.1:%1").arg(first.port());
     const QString secondName = QStringLiteral("127.0.0.1:%1").arg(second.port());
 
-    class NoMessages final : public MessageDialog
-    {
-    public:
-        Button show(const QString&, const QString&, Icon, Buttons, Button defaultButton,
-                    const QString&) override
-        {
-            return defaultButton;
-        }
-    } messages;
+    ScriptedMessageDialog messages;
     QSettingsBackend window(folder.path());
     QVERIFY(SettingsStore(window, messages).saveSettings({}, {firstName}));
 
@@ -229,11 +228,8 @@ void MetricsExporterTest::shouldPickUpServersAddedToTheStoredList()
     options.samples = 1;
     options.timeout = 2s;
     MetricsExporter exporter(poller, options, 1s);
-    QString whyNot;
-    QVERIFY2(exporter.listen(QHostAddress::LocalHost, 0, &whyNot), qPrintable(whyNot));
     QSignalSpy passes(&exporter, &MetricsExporter::passFinished);
-    exporter.start();
-    QVERIFY(passes.wait(10'000));
+    QVERIFY(serveFirstPass(exporter, passes, 10'000));
     QVERIFY(exporter.metrics().contains(
         QStringLiteral("ostrelle_server_up{server=\"%1\"} 1").arg(firstName).toUtf8()));
     QVERIFY(!exporter.metrics().contains(secondName.toUtf8()));

@@ -57,6 +57,21 @@ bool writeFile(const QString& path, const QByteArray& content)
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.flush();
 }
 
+// Sends one client request and waits (at most timeoutMs) for the answer that echoes it, from a
+// server that calls itself synchronised.
+bool answersSynchronised(const QString& address, std::uint16_t port, int timeoutMs)
+{
+    const NtpTimestampBytes nonce = RandomRequestNonce();
+    const NtpPacketBytes request = BuildNtpRequest(nonce);
+    QUdpSocket probe;
+    probe.writeDatagram(reinterpret_cast<const char*>(request.data()), request.size(), QHostAddress(address),
+                        port);
+    if (!probe.waitForReadyRead(timeoutMs))
+        return false;
+    const ParsedReply parsed = ParseNtpReply(probe.receiveDatagram().data(), nonce);
+    return parsed.accepted() && parsed.reply.leap != 3;
+}
+
 } // namespace
 
 bool MakeSelfSignedCertificate(const QString& folder, bool expired, QString& log)
@@ -151,11 +166,6 @@ QString LocalChronyd::executable()
     return findExecutable({"/usr/sbin/chronyd", "/usr/bin/chronyd"});
 }
 
-bool LocalChronyd::canServeNts()
-{
-    return !executable().isEmpty();
-}
-
 void LocalChronyd::serveNts(bool expiredCertificate)
 {
     m_serveNts = true;
@@ -244,7 +254,7 @@ bool LocalChronyd::start(const QString& address, std::uint16_t port, int stratum
             m_pid = -1;
             return fail(QStringLiteral("chronyd ended: ") + log());
         }
-        if (const auto answer = ProbeNtpServer(address, port, 200); answer && answer->leap != 3) {
+        if (answersSynchronised(address, port, 200)) {
             if (!m_serveNts)
                 return true;
             QTcpSocket probe;
@@ -278,21 +288,6 @@ void LocalChronyd::stop()
     }
 #endif
     m_dir.reset();
-}
-
-std::optional<ProbeAnswer> ProbeNtpServer(const QString& address, std::uint16_t port, int timeoutMs)
-{
-    const NtpTimestampBytes nonce = RandomRequestNonce();
-    const NtpPacketBytes request = BuildNtpRequest(nonce);
-    QUdpSocket probe;
-    probe.writeDatagram(reinterpret_cast<const char*>(request.data()), request.size(), QHostAddress(address),
-                        port);
-    if (!probe.waitForReadyRead(timeoutMs))
-        return std::nullopt;
-    const ParsedReply parsed = ParseNtpReply(probe.receiveDatagram().data(), nonce);
-    if (!parsed.accepted())
-        return std::nullopt;
-    return ProbeAnswer{parsed.reply.leap, parsed.reply.stratum};
 }
 
 QString NtpdateExecutable()

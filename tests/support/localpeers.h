@@ -23,8 +23,6 @@ public:
     LocalChronyd& operator=(const LocalChronyd&) = delete;
 
     static QString executable(); // empty when chronyd is not installed
-    // Whether chronyd is installed, as serveNts() needs.
-    static bool canServeNts();
 
     // Before start(): also serve NTS, the key exchange on a free loopback port, with a self-signed
     // certificate made in its folder (MakeSelfSignedCertificate), or one that expired in 2020.
@@ -54,15 +52,6 @@ quint16 FreeLoopbackPort();
 // and time.example (a name only a test's resolver knows), valid from now for a day, or one that expired in
 // 2020, made with GnuTLS itself so that it can be made on every system. False with log telling why.
 [[nodiscard]] bool MakeSelfSignedCertificate(const QString& folder, bool expired, QString& log);
-
-// Sends one client request to an IPv4 address and port and waits (at most timeoutMs) for the
-// answer that echoes it: its leap indicator and stratum, or nothing.
-struct ProbeAnswer
-{
-    int leap = 0;
-    int stratum = 0;
-};
-std::optional<ProbeAnswer> ProbeNtpServer(const QString& address, std::uint16_t port, int timeoutMs);
 
 // The query-only peer, "ntpdate -q" (it only ever asks port 123). Empty when not installed.
 QString NtpdateExecutable();
