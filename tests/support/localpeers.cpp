@@ -57,6 +57,7 @@ bool writeFile(const QString& path, const QByteArray& content)
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.flush();
 }
 
+#ifndef Q_OS_WIN // chronyd, the only server it waits for, runs on Linux alone
 // Sends one client request and waits (at most timeoutMs) for the answer that echoes it, from a
 // server that calls itself synchronised.
 bool answersSynchronised(const QString& address, std::uint16_t port, int timeoutMs)
@@ -71,6 +72,7 @@ bool answersSynchronised(const QString& address, std::uint16_t port, int timeout
     const ParsedReply parsed = ParseNtpReply(probe.receiveDatagram().data(), nonce);
     return parsed.accepted() && parsed.reply.leap != 3;
 }
+#endif
 
 } // namespace
 
