@@ -14,49 +14,26 @@ import argparse
 import http.client
 import os
 import re
-import selectors
 import signal
-import socket
 import statistics
-import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 
+import report_bench  # the loopback servers, beside this file
+
 PORT = 12300
+NETWORK = "127.16"
 
 
 def addresses(count):
-    return [f"127.16.{i // 250}.{i % 250 + 1}" for i in range(count)]
-
-
-def ntp(t):
-    t += 2208988800
-    return struct.pack("!II", int(t), int((t % 1) * 2**32))
+    return report_bench.addresses(count, NETWORK)
 
 
 def serve(count, ready):
-    selector = selectors.DefaultSelector()
-    for address in addresses(count):
-        sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        sock.bind((address, PORT))
-        sock.setblocking(False)
-        selector.register(sock, selectors.EVENT_READ)
-    os.write(ready, b"x")
-    while True:
-        for key, _ in selector.select():
-            try:
-                request, peer = key.fileobj.recvfrom(512)
-            except BlockingIOError:
-                continue
-            if len(request) < 48:
-                continue
-            now = time.time()
-            reply = (bytes([0x24, 1, 6, 0xEC]) + struct.pack("!II", 0, 16) + b"GPS\0" + ntp(now - 16)
-                     + request[40:48] + ntp(now) + ntp(now))
-            key.fileobj.sendto(reply, peer)
+    report_bench.serve(count, ready, port=PORT, network=NETWORK)
 
 
 def cpu_seconds(pid):
