@@ -76,8 +76,7 @@ void MetricsExporter::runPass()
     m_lastPassSeconds = double(took.nsecsElapsed()) / 1e9;
     m_lastPassEndMs = QDateTime::currentMSecsSinceEpoch();
     ++m_passes;
-    m_passMetrics = PrometheusReport(report).toUtf8();
-    m_metrics = m_passMetrics + exporterMetrics();
+    m_metrics = PrometheusReport(report).toUtf8() + exporterMetrics();
     m_nextPass.start(interval);
     emit passFinished();
 }

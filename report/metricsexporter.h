@@ -56,7 +56,6 @@ private:
     quint16 m_port = 0;
     QTimer m_nextPass;
     QByteArray m_metrics;
-    QByteArray m_passMetrics; // the last pass's, without the exporter's own
     qint64 m_passes = 0;
     double m_lastPassSeconds = 0.0;
     std::optional<qint64> m_lastPassEndMs; // since 1970
