@@ -1,5 +1,6 @@
 #include "history/pollhistory.h"
 #include "ntp/pollcycle.h"
+#include "report/reportpoller.h"
 
 #include <QTest>
 
@@ -35,6 +36,12 @@ PollStep noAnswer(ServerProblems why)
     step.server = "ntp.example";
     step.polledAt = PolledAt;
     step.reading.problems = why;
+    if (why.testFlag(ServerProblem::SocketError))
+        step.socketError = "Too many open files";
+    if (why.testFlag(ServerProblem::NtsRefused)) {
+        step.server = "nts://nts.example";
+        step.nts = NtsStatus{false, "NTS: authentication failed", {}, {}, {}};
+    }
     return step;
 }
 
@@ -61,12 +68,15 @@ private slots:
         QTest::newRow("short kiss code") << answer(0, {'N', 'T', 'S', 0}, ServerProblem::KissOfDeath)
                                          << HistoryOutcome::KissOfDeath << "NTS" << false;
         QTest::newRow("no timestamps") << answer(3, {10, 0, 0, 1}, ServerProblem::NoTimestamps, false)
-                                       << HistoryOutcome::Refused << "no timestamps" << false;
+                                       << HistoryOutcome::Refused << "No timestamps in the reply" << false;
         QTest::newRow("silence") << noAnswer({}) << HistoryOutcome::TimedOut << QString() << false;
-        QTest::newRow("socket error")
-            << noAnswer(ServerProblem::SocketError) << HistoryOutcome::TimedOut << "socket error" << false;
-        QTest::newRow("unpollable name") << noAnswer(ServerProblem::UnpollableName)
-                                         << HistoryOutcome::TimedOut << "name not pollable" << false;
+        QTest::newRow("socket error") << noAnswer(ServerProblem::SocketError) << HistoryOutcome::Refused
+                                      << "Socket Error: Too many open files" << false;
+        QTest::newRow("NTS refusal") << noAnswer(ServerProblem::NtsRefused) << HistoryOutcome::Refused
+                                     << "NTS: authentication failed" << false;
+        QTest::newRow("unpollable name")
+            << noAnswer(ServerProblem::UnpollableName) << HistoryOutcome::TimedOut
+            << "Not a name that can be looked up" << false;
     }
 
     void shouldKeepEachStepAsOneSample()
@@ -89,6 +99,17 @@ private slots:
         QCOMPARE(sample.roundTrip, keepsFigures ? step.reading.roundTripSeconds : 0.0);
         QCOMPARE(sample.rootDelay, keepsFigures ? step.reading.rootDelaySeconds : 0.0);
         QCOMPARE(sample.rootDispersion, keepsFigures ? step.reading.rootDispersionSeconds : 0.0);
+
+        // The report says of the same step what the history keeps.
+        const ReportRow row = JudgeServerPolls({step}, PolledAt, seconds(10)).rows.value(0);
+        const ReportOutcome reported = outcome == HistoryOutcome::Answered   ? ReportOutcome::Answered
+                                       : outcome == HistoryOutcome::TimedOut ? ReportOutcome::TimedOut
+                                                                             : ReportOutcome::Refused;
+        QCOMPARE(row.outcome, reported);
+        if (reported == ReportOutcome::Refused)
+            QCOMPARE(row.refusal, detail);
+        else if (!detail.isEmpty())
+            QCOMPARE(row.reasons.value(0), detail);
     }
 };
 
