@@ -36,21 +36,6 @@ QString seconds(double value)
     return QString::fromLatin1(buffer, result.ptr - buffer);
 }
 
-QString outcomeText(HistoryOutcome outcome)
-{
-    switch (outcome) {
-    case HistoryOutcome::Answered:
-        return QStringLiteral("answered");
-    case HistoryOutcome::TimedOut:
-        return QStringLiteral("timed out");
-    case HistoryOutcome::Refused:
-        return QStringLiteral("refused");
-    case HistoryOutcome::KissOfDeath:
-        return QStringLiteral("kiss-o'-death");
-    }
-    return {};
-}
-
 bool writeLine(QIODevice& device, const QStringList& fields)
 {
     const QByteArray line = CsvRecord(fields).toUtf8();
@@ -70,7 +55,7 @@ bool WriteHistoryCsvHeader(QIODevice& device)
 
 bool WriteHistoryCsvRow(QIODevice& device, const HistorySample& s)
 {
-    QStringList fields = {isoTime(s.time), s.server, outcomeText(s.outcome), s.detail};
+    QStringList fields = {isoTime(s.time), s.server, PollOutcomeText(s.outcome), s.detail};
     if (s.answered()) {
         fields << QString::number(s.stratum) << QString::number(s.leap) << HistoryReferenceText(s)
                << seconds(s.offset) << seconds(s.roundTrip) << seconds(s.rootDelay)

@@ -14,7 +14,7 @@ namespace {
 // 2026-03-04T05:06:07.000000089Z
 const HistoryTime When = HistoryTime(1'772'600'767'000'000'089ns);
 
-HistorySample sample(const QString& server, HistoryOutcome outcome = HistoryOutcome::Answered,
+HistorySample sample(const QString& server, PollOutcome outcome = PollOutcome::Answered,
                      const QString& detail = {})
 {
     HistorySample s;
@@ -22,7 +22,7 @@ HistorySample sample(const QString& server, HistoryOutcome outcome = HistoryOutc
     s.server = server;
     s.outcome = outcome;
     s.detail = detail;
-    if (outcome == HistoryOutcome::Answered) {
+    if (outcome == PollOutcome::Answered) {
         s.stratum = 1;
         s.referenceId = {'P', 'P', 'S', 0};
         s.offset = 0.1 + 0.2;
@@ -76,7 +76,7 @@ private slots:
 
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly);
-        QVERIFY(WriteHistoryCsv(buffer, {sample(server, HistoryOutcome::Refused, detail)}));
+        QVERIFY(WriteHistoryCsv(buffer, {sample(server, PollOutcome::Refused, detail)}));
         const QByteArray csv = buffer.data();
         const qsizetype headerEnd = csv.indexOf("\r\n");
         QVERIFY(headerEnd > 0);
@@ -116,7 +116,7 @@ private slots:
         HistorySample later = sample(QStringLiteral("b, second"));
         later.time += 1s;
         QVERIFY(store.append({later, sample(QStringLiteral("b, second")), sample(QStringLiteral("a")),
-                              sample(QStringLiteral("c"), HistoryOutcome::TimedOut)}));
+                              sample(QStringLiteral("c"), PollOutcome::TimedOut)}));
 
         QBuffer all;
         all.open(QIODevice::WriteOnly);
