@@ -1,6 +1,8 @@
 #include "report/reportformat.h"
 
-#include <QDateTime>
+#include "servers/serverformat.h"
+#include "timekeeping/ntptime.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -23,12 +25,6 @@ QString fullPrecision(double value)
 QString signedSeconds(double seconds)
 {
     return (seconds >= 0.0 ? QStringLiteral("+") : QString()) + QString::number(seconds, 'f', 6);
-}
-
-QString isoUtc(const ReportTime& time)
-{
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch());
-    return QDateTime::fromMSecsSinceEpoch(ms.count()).toUTC().toString(Qt::ISODateWithMs);
 }
 
 // A kiss-o'-death is refused here: the refusal names its code.
@@ -287,7 +283,7 @@ QJsonObject jsonRow(const ReportRow& row)
         {QStringLiteral("stratum"), ifAnswered(row.stratum)},
         {QStringLiteral("reference_id"), ifAnswered(row.referenceId)},
         {QStringLiteral("reference_time"),
-         answered && row.referenceTime ? QJsonValue(isoUtc(*row.referenceTime)) : QJsonValue()},
+         answered && row.referenceTime ? QJsonValue(IsoUtcText(*row.referenceTime, 3)) : QJsonValue()},
         {QStringLiteral("round_trip"), ifAnswered(row.roundTrip.count())},
         {QStringLiteral("offset"), ifAnswered(row.offset.count())},
         {QStringLiteral("root_delay"), ifAnswered(row.rootDelay.count())},
@@ -298,7 +294,8 @@ QJsonObject jsonRow(const ReportRow& row)
         {QStringLiteral("healthy"), IsUsable(row)},
         {QStringLiteral("reasons"), QJsonArray::fromStringList(row.reasons)},
         {QStringLiteral("verdict"), verdictName(row.verdict)},
-        {QStringLiteral("answered_at"), row.answeredAt ? QJsonValue(isoUtc(*row.answeredAt)) : QJsonValue()},
+        {QStringLiteral("answered_at"),
+         row.answeredAt ? QJsonValue(IsoUtcText(*row.answeredAt, 3)) : QJsonValue()},
         {QStringLiteral("nts"),
          row.nts ? QJsonValue(
                        QJsonObject{{QStringLiteral("authenticated"), row.nts->authenticated},
@@ -320,7 +317,7 @@ QStringList csvFields(const ReportRow& row)
             ifAnswered(QString::number(row.version)),
             ifAnswered(QString::number(row.stratum)),
             ifAnswered(row.referenceId),
-            answered && row.referenceTime ? isoUtc(*row.referenceTime) : QString(),
+            answered && row.referenceTime ? IsoUtcText(*row.referenceTime, 3) : QString(),
             ifAnswered(fullPrecision(row.roundTrip.count())),
             ifAnswered(fullPrecision(row.offset.count())),
             ifAnswered(fullPrecision(row.rootDelay.count())),
@@ -470,24 +467,6 @@ QString CsvReport(const Report& report)
     for (const ReportRow& row : report.rows)
         text += CsvRecord(csvFields(row));
     return text;
-}
-
-QString CsvRecord(const QStringList& fields)
-{
-    QStringList quoted;
-    quoted.reserve(fields.size());
-    for (const QString& field : fields) {
-        const bool needsQuotes = field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) ||
-                                 field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r'));
-        if (needsQuotes) {
-            QString inner = field;
-            quoted << QLatin1Char('"') + inner.replace(QLatin1Char('"'), QLatin1String("\"\"")) +
-                          QLatin1Char('"');
-        } else {
-            quoted << field;
-        }
-    }
-    return quoted.join(QLatin1Char(',')) + QLatin1String("\r\n");
 }
 
 QString PrometheusLabelValue(const QString& value)
