@@ -65,8 +65,6 @@ private slots:
             << QString() << true;
         QTest::newRow("kiss-o'-death") << answer(0, {'R', 'A', 'T', 'E'}, ServerProblem::KissOfDeath)
                                        << PollOutcome::KissOfDeath << "RATE" << false;
-        QTest::newRow("short kiss code") << answer(0, {'N', 'T', 'S', 0}, ServerProblem::KissOfDeath)
-                                         << PollOutcome::KissOfDeath << "NTS" << false;
         QTest::newRow("no timestamps") << answer(3, {10, 0, 0, 1}, ServerProblem::NoTimestamps, false)
                                        << PollOutcome::Refused << "No timestamps in the reply" << false;
         QTest::newRow("silence") << noAnswer({}) << PollOutcome::TimedOut << QString() << false;
