@@ -68,9 +68,9 @@ QList<HistorySample> passOf(const QStringList& servers, HistoryTime time, std::m
         s.server = server;
         const int roll = outcome(random);
         if (roll < 7) {
-            s.outcome = HistoryOutcome::TimedOut;
+            s.outcome = PollOutcome::TimedOut;
         } else if (roll < 10) {
-            s.outcome = HistoryOutcome::Refused;
+            s.outcome = PollOutcome::Refused;
             s.detail = QStringLiteral("stale originate");
         } else {
             s.stratum = 2;

@@ -46,9 +46,9 @@ int main(int argc, char* argv[])
             s.server = servers[i];
             const int r = roll(random);
             if (r < 8) {
-                s.outcome = HistoryOutcome::TimedOut;
+                s.outcome = PollOutcome::TimedOut;
             } else if (i == 1 && hours > 15.0 && hours < 15.5) {
-                s.outcome = HistoryOutcome::KissOfDeath;
+                s.outcome = PollOutcome::KissOfDeath;
                 s.detail = QStringLiteral("RATE");
             } else {
                 s.stratum = i + 1;

@@ -2,9 +2,9 @@
 
 #include "history/historystatistics.h"
 #include "history/historystore.h"
-#include "report/reportformat.h"
+#include "servers/serverformat.h"
+#include "timekeeping/ntptime.h"
 
-#include <QDateTime>
 #include <QIODevice>
 #include <QStringList>
 #include <algorithm>
@@ -14,41 +14,12 @@ namespace ostrelle {
 
 namespace {
 
-QString isoTime(HistoryTime time)
-{
-    using namespace std::chrono;
-    const auto ns = time.time_since_epoch().count();
-    qint64 seconds = ns / 1000000000;
-    qint64 fraction = ns % 1000000000;
-    if (fraction < 0) {
-        fraction += 1000000000;
-        --seconds;
-    }
-    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.")) +
-           QStringLiteral("%1Z").arg(fraction, 9, 10, QLatin1Char('0'));
-}
-
 // The shortest fixed-point text that reads back as the same double.
 QString seconds(double value)
 {
     char buffer[512];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
     return QString::fromLatin1(buffer, result.ptr - buffer);
-}
-
-QString outcomeText(HistoryOutcome outcome)
-{
-    switch (outcome) {
-    case HistoryOutcome::Answered:
-        return QStringLiteral("answered");
-    case HistoryOutcome::TimedOut:
-        return QStringLiteral("timed out");
-    case HistoryOutcome::Refused:
-        return QStringLiteral("refused");
-    case HistoryOutcome::KissOfDeath:
-        return QStringLiteral("kiss-o'-death");
-    }
-    return {};
 }
 
 bool writeLine(QIODevice& device, const QStringList& fields)
@@ -70,11 +41,11 @@ bool WriteHistoryCsvHeader(QIODevice& device)
 
 bool WriteHistoryCsvRow(QIODevice& device, const HistorySample& s)
 {
-    QStringList fields = {isoTime(s.time), s.server, outcomeText(s.outcome), s.detail};
+    QStringList fields = {IsoUtcText(s.time, 9), s.server, PollOutcomeText(s.outcome), s.detail};
     if (s.answered()) {
-        fields << QString::number(s.stratum) << QString::number(s.leap) << HistoryReferenceText(s)
-               << seconds(s.offset) << seconds(s.roundTrip) << seconds(s.rootDelay)
-               << seconds(s.rootDispersion);
+        fields << QString::number(s.stratum) << QString::number(s.leap)
+               << ReferenceText(s.stratum, s.referenceId) << seconds(s.offset) << seconds(s.roundTrip)
+               << seconds(s.rootDelay) << seconds(s.rootDispersion);
     } else {
         fields << QString() << QString() << QString() << QString() << QString() << QString() << QString();
     }

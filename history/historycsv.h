@@ -11,7 +11,7 @@ namespace ostrelle {
 
 class HistoryStore;
 
-// CSV after RFC 4180 in UTF-8, each line made by the report's CsvRecord: one header line, CRLF
+// CSV after RFC 4180 in UTF-8, each line made by CsvRecord: one header line, CRLF
 // line ends, times in ISO 8601 UTC to the nanosecond, seconds with every digit needed to read the
 // same double back.
 bool WriteHistoryCsvHeader(QIODevice& device);

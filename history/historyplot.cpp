@@ -245,7 +245,7 @@ void HistoryPlot::paintEvent(QPaintEvent*)
             std::clamp(static_cast<int>(std::lround(xOf(s.time, area))) - area.left(), 0, columns - 1);
         Column& bin = bins[static_cast<std::size_t>(c)];
         if (!s.answered()) {
-            (s.outcome == HistoryOutcome::TimedOut ? bin.timedOut : bin.refused) = true;
+            (s.outcome == PollOutcome::TimedOut ? bin.timedOut : bin.refused) = true;
             continue;
         }
         if (!bin.answered) {
@@ -319,14 +319,14 @@ QString HistoryPlot::describeSample(qsizetype index) const
     const HistorySample& s = m_samples[index];
     const QString when = QLocale::c().toString(localTimeOf(s.time), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     switch (s.outcome) {
-    case HistoryOutcome::Answered:
+    case PollOutcome::Answered:
         return tr("%1\noffset %2\nround trip %3")
             .arg(when, HistorySecondsText(s.offset), HistorySecondsText(s.roundTrip));
-    case HistoryOutcome::TimedOut:
+    case PollOutcome::TimedOut:
         return tr("%1\ntimed out").arg(when);
-    case HistoryOutcome::Refused:
+    case PollOutcome::Refused:
         return tr("%1\nrefused: %2").arg(when, s.detail);
-    case HistoryOutcome::KissOfDeath:
+    case PollOutcome::KissOfDeath:
         return tr("%1\nkiss-o'-death %2").arg(when, s.detail);
     }
     return when;

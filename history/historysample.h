@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ntp/polloutcome.h"
+
 #include <QString>
 #include <array>
 #include <chrono>
@@ -9,14 +11,6 @@ namespace ostrelle {
 
 using HistoryTime = std::chrono::time_point<std::chrono::system_clock, std::chrono::nanoseconds>;
 
-// How one poll of one server ended. The numbers are stored in the database: never renumber.
-enum class HistoryOutcome : int {
-    Answered = 0,
-    TimedOut = 1,
-    Refused = 2,     // a datagram came back but was not taken; detail says why
-    KissOfDeath = 3, // the server asked us to stop or slow down; detail holds its code
-};
-
 // One poll of one server, kept at full precision. The figures after detail mean something only
 // for an answer; times and durations are in seconds.
 struct HistorySample
@@ -24,8 +18,8 @@ struct HistorySample
     HistoryTime time{};
     QString server;
     QString address; // the address a name was polled at (one of a pool's); empty for an address literal
-    HistoryOutcome outcome = HistoryOutcome::Answered;
-    QString detail;
+    PollOutcome outcome = PollOutcome::Answered;
+    QString detail; // the outcome's reason
     int stratum = 0;
     int leap = 0;
     std::array<std::uint8_t, 4> referenceId{};
@@ -34,7 +28,7 @@ struct HistorySample
     double rootDelay = 0.0;
     double rootDispersion = 0.0;
 
-    bool answered() const { return outcome == HistoryOutcome::Answered; }
+    bool answered() const { return outcome == PollOutcome::Answered; }
     friend bool operator==(const HistorySample&, const HistorySample&) = default;
 };
 

@@ -54,16 +54,8 @@ HistoryStatistics ComputeHistoryStatistics(const QList<HistorySample>& samples)
     stats.offsetMedian = median(std::move(offsets));
     stats.roundTripMedian = median(std::move(roundTrips));
     stats.lastStratum = last->stratum;
-    stats.lastReference = HistoryReferenceText(*last);
+    stats.lastReference = ReferenceText(last->stratum, last->referenceId);
     return stats;
-}
-
-QString HistoryReferenceText(const HistorySample& sample)
-{
-    const auto& id = sample.referenceId;
-    if (sample.stratum <= 1)
-        return ReferenceIdText(id);
-    return QStringLiteral("%1.%2.%3.%4").arg(id[0]).arg(id[1]).arg(id[2]).arg(id[3]);
 }
 
 } // namespace ostrelle

@@ -26,8 +26,4 @@ struct HistoryStatistics
 // The figures of samples given oldest first.
 HistoryStatistics ComputeHistoryStatistics(const QList<HistorySample>& samples);
 
-// The reference of an answer as operators read it: the source's name up to stratum 1, the
-// upstream server's IPv4 address above.
-QString HistoryReferenceText(const HistorySample& sample);
-
 } // namespace ostrelle

@@ -75,7 +75,7 @@ HistorySample sampleFrom(const QSqlQuery& query, const QString& server, bool all
     HistorySample s;
     s.time = HistoryTime(std::chrono::nanoseconds(query.value(0).toLongLong()));
     s.server = server;
-    s.outcome = static_cast<HistoryOutcome>(query.value(1).toInt());
+    s.outcome = static_cast<PollOutcome>(query.value(1).toInt());
     s.detail = query.value(2).toString();
     s.stratum = query.value(3).toInt();
     s.referenceId = unpackReference(query.value(4).toUInt());

@@ -2,24 +2,10 @@
 
 #include "history/historyrecorder.h"
 #include "ntp/pollcycle.h"
+#include "ntp/polloutcome.h"
 #include "platform/messagedialog.h"
 
 namespace ostrelle {
-
-namespace {
-
-// The four letters of a kiss code, without the padding a short code leaves.
-QString kissCode(const std::array<std::uint8_t, 4>& referenceId)
-{
-    QString code;
-    for (std::uint8_t byte : referenceId) {
-        if (byte != 0)
-            code += QChar::fromLatin1(static_cast<char>(byte));
-    }
-    return code.trimmed();
-}
-
-} // namespace
 
 HistorySample HistorySampleOf(const PollStep& step)
 {
@@ -28,31 +14,15 @@ HistorySample HistorySampleOf(const PollStep& step)
     sample.server = step.server;
     if (!step.address.isNull())
         sample.address = step.address.toString();
+    const PollResult result = PollResultOf(step);
+    sample.outcome = result.outcome;
+    sample.detail = result.reason;
     const ServerReading& reading = step.reading;
-    if (!step.answered) {
-        sample.outcome = HistoryOutcome::TimedOut;
-        if (reading.problems.testFlag(ServerProblem::SocketError))
-            sample.detail = QStringLiteral("socket error");
-        else if (reading.problems.testFlag(ServerProblem::UnpollableName))
-            sample.detail = QStringLiteral("name not pollable");
-        return sample;
-    }
-
     sample.stratum = reading.stratum;
     sample.leap = reading.leap;
     sample.referenceId = reading.referenceId;
-    if (reading.problems.testFlag(ServerProblem::KissOfDeath)) {
-        sample.outcome = HistoryOutcome::KissOfDeath;
-        sample.detail = kissCode(reading.referenceId);
+    if (!sample.answered())
         return sample;
-    }
-    // Without the server's timestamps the offset and round trip are decades, not figures to plot.
-    if (!reading.hasTimestamps) {
-        sample.outcome = HistoryOutcome::Refused;
-        sample.detail = QStringLiteral("no timestamps");
-        return sample;
-    }
-    sample.outcome = HistoryOutcome::Answered;
     sample.offset = reading.offsetSeconds;
     sample.roundTrip = reading.roundTripSeconds;
     sample.rootDelay = reading.rootDelaySeconds;

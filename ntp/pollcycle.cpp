@@ -3,6 +3,7 @@
 #include "ntp/arrivaltime.h"
 #include "ntp/clockfilter.h"
 #include "ntp/ntpreply.h"
+#include "ntp/polloutcome.h"
 #include "ntp/unhealthyreason.h"
 #include "platform/clock.h"
 #include "platform/directclockstepper.h"
@@ -28,8 +29,8 @@ PollCycle::PollCycle(UdpChannel& channel, Clock& clock, MessageDialog& messages,
     connect(&m_exchange, &ServerExchange::finished, this, &PollCycle::stepFinished);
     // After the exchange has ended the step with it.
     connect(&m_channel, &UdpChannel::errorOccurred, this, [this](const QString& description) {
-        showOnce(m_socketMessageOpen, QStringLiteral("Socket Error: ") + description,
-                 QStringLiteral("Brevikon Ostrelle"), MessageDialog::Icon::Critical);
+        showOnce(m_socketMessageOpen, SocketErrorText(description), QStringLiteral("Brevikon Ostrelle"),
+                 MessageDialog::Icon::Critical);
     });
 }
 

@@ -24,6 +24,7 @@ class NtsSessions;
 // How one poll of one server ended, for the window, the history and the report alike: it
 // answered (reading holds the full-precision evaluation, its problems included), or it did not
 // (reading.problems says why: nothing for silence, SocketError, UnpollableName, NtsRefused).
+// PollResultOf() says what that comes to, in the words the operator reads.
 struct PollStep
 {
     QString server;       // the name as listed

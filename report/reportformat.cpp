@@ -1,6 +1,8 @@
 #include "report/reportformat.h"
 
-#include <QDateTime>
+#include "servers/serverformat.h"
+#include "timekeeping/ntptime.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,36 +27,35 @@ QString signedSeconds(double seconds)
     return (seconds >= 0.0 ? QStringLiteral("+") : QString()) + QString::number(seconds, 'f', 6);
 }
 
-QString isoUtc(const ReportTime& time)
+// A kiss-o'-death is refused here: the refusal names its code.
+QString outcomeName(PollOutcome outcome)
 {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch());
-    return QDateTime::fromMSecsSinceEpoch(ms.count()).toUTC().toString(Qt::ISODateWithMs);
+    return PollOutcomeText(outcome == PollOutcome::KissOfDeath ? PollOutcome::Refused : outcome);
 }
 
-QString outcomeName(ReportOutcome outcome)
+bool isRefused(const ReportRow& row)
 {
-    switch (outcome) {
-    case ReportOutcome::Answered:
-        return QStringLiteral("answered");
-    case ReportOutcome::TimedOut:
-        return QStringLiteral("timed out");
-    case ReportOutcome::Refused:
-        return QStringLiteral("refused");
-    }
-    return {};
+    return row.outcome == PollOutcome::Refused || row.outcome == PollOutcome::KissOfDeath;
 }
 
-QString verdictName(RowVerdict verdict)
+// Only a truechimer or a falseticker has been told right or wrong.
+bool isJudged(AgreementVerdict verdict)
+{
+    return verdict == AgreementVerdict::Truechimer || verdict == AgreementVerdict::Falseticker;
+}
+
+QString verdictName(AgreementVerdict verdict)
 {
     switch (verdict) {
-    case RowVerdict::NotJudged:
-        return QStringLiteral("not judged");
-    case RowVerdict::Truechimer:
+    case AgreementVerdict::Truechimer:
         return QStringLiteral("truechimer");
-    case RowVerdict::Falseticker:
+    case AgreementVerdict::Falseticker:
         return QStringLiteral("falseticker");
+    case AgreementVerdict::Undecided:
+    case AgreementVerdict::TooDistant:
+        break;
     }
-    return {};
+    return QStringLiteral("not judged");
 }
 
 QString agreementName(ReportAgreement agreement)
@@ -145,7 +146,7 @@ QString perfItem(const QString& label, std::optional<double> value, int decimals
 
 QStringList serverPerfdata(const ReportRow& row, const ReportThresholds& thresholds)
 {
-    const bool answered = row.outcome == ReportOutcome::Answered;
+    const bool answered = row.outcome == PollOutcome::Answered;
     const auto ifAnswered = [answered](double value) {
         return answered ? std::optional(value) : std::nullopt;
     };
@@ -203,7 +204,7 @@ QString summaryLine(const Report& report)
 // Which measures of an answered row are beyond which threshold, in the words of the status line.
 QStringList thresholdNotes(const ReportRow& row, const ReportThresholds& thresholds)
 {
-    if (row.outcome != ReportOutcome::Answered)
+    if (row.outcome != PollOutcome::Answered)
         return {};
     const struct
     {
@@ -239,13 +240,14 @@ QString serverLine(const ReportRow& row, const ReportThresholds& thresholds)
 {
     QStringList parts{serverText(row.server, row.address)};
     switch (row.outcome) {
-    case ReportOutcome::TimedOut:
+    case PollOutcome::TimedOut:
         parts << QStringLiteral("timed out");
         break;
-    case ReportOutcome::Refused:
+    case PollOutcome::Refused:
+    case PollOutcome::KissOfDeath:
         parts << QStringLiteral("refused: %1").arg(row.refusal);
         break;
-    case ReportOutcome::Answered:
+    case PollOutcome::Answered:
         parts << (IsUsable(row) ? QStringLiteral("healthy") : QStringLiteral("unhealthy"))
               << QStringLiteral("stratum %1").arg(row.stratum)
               << QStringLiteral("reference %1").arg(row.referenceId)
@@ -254,7 +256,7 @@ QString serverLine(const ReportRow& row, const ReportThresholds& thresholds)
         if (row.requests > 1)
             parts << QStringLiteral("jitter %1 s").arg(QString::number(row.jitter.count(), 'f', 6))
                   << QStringLiteral("%1 of %2 samples").arg(row.samples).arg(row.requests);
-        if (row.verdict != RowVerdict::NotJudged)
+        if (isJudged(row.verdict))
             parts << verdictName(row.verdict);
         parts << thresholdNotes(row, thresholds);
         break;
@@ -269,20 +271,19 @@ QString serverLine(const ReportRow& row, const ReportThresholds& thresholds)
 
 QJsonObject jsonRow(const ReportRow& row)
 {
-    const bool answered = row.outcome == ReportOutcome::Answered;
+    const bool answered = row.outcome == PollOutcome::Answered;
     const auto ifAnswered = [answered](const QJsonValue& value) { return answered ? value : QJsonValue(); };
     return {
         {QStringLiteral("server"), row.server},
         {QStringLiteral("address"), row.address.isEmpty() ? QJsonValue() : QJsonValue(row.address)},
         {QStringLiteral("outcome"), outcomeName(row.outcome)},
-        {QStringLiteral("refusal"),
-         row.outcome == ReportOutcome::Refused ? QJsonValue(row.refusal) : QJsonValue()},
+        {QStringLiteral("refusal"), isRefused(row) ? QJsonValue(row.refusal) : QJsonValue()},
         {QStringLiteral("leap"), ifAnswered(row.leap)},
         {QStringLiteral("version"), ifAnswered(row.version)},
         {QStringLiteral("stratum"), ifAnswered(row.stratum)},
         {QStringLiteral("reference_id"), ifAnswered(row.referenceId)},
         {QStringLiteral("reference_time"),
-         answered && row.referenceTime ? QJsonValue(isoUtc(*row.referenceTime)) : QJsonValue()},
+         answered && row.referenceTime ? QJsonValue(IsoUtcText(*row.referenceTime, 3)) : QJsonValue()},
         {QStringLiteral("round_trip"), ifAnswered(row.roundTrip.count())},
         {QStringLiteral("offset"), ifAnswered(row.offset.count())},
         {QStringLiteral("root_delay"), ifAnswered(row.rootDelay.count())},
@@ -293,7 +294,8 @@ QJsonObject jsonRow(const ReportRow& row)
         {QStringLiteral("healthy"), IsUsable(row)},
         {QStringLiteral("reasons"), QJsonArray::fromStringList(row.reasons)},
         {QStringLiteral("verdict"), verdictName(row.verdict)},
-        {QStringLiteral("answered_at"), row.answeredAt ? QJsonValue(isoUtc(*row.answeredAt)) : QJsonValue()},
+        {QStringLiteral("answered_at"),
+         row.answeredAt ? QJsonValue(IsoUtcText(*row.answeredAt, 3)) : QJsonValue()},
         {QStringLiteral("nts"),
          row.nts ? QJsonValue(
                        QJsonObject{{QStringLiteral("authenticated"), row.nts->authenticated},
@@ -306,16 +308,16 @@ QJsonObject jsonRow(const ReportRow& row)
 
 QStringList csvFields(const ReportRow& row)
 {
-    const bool answered = row.outcome == ReportOutcome::Answered;
+    const bool answered = row.outcome == PollOutcome::Answered;
     const auto ifAnswered = [answered](const QString& text) { return answered ? text : QString(); };
     return {row.server,
             outcomeName(row.outcome),
-            row.outcome == ReportOutcome::Refused ? row.refusal : QString(),
+            isRefused(row) ? row.refusal : QString(),
             ifAnswered(QString::number(row.leap)),
             ifAnswered(QString::number(row.version)),
             ifAnswered(QString::number(row.stratum)),
             ifAnswered(row.referenceId),
-            answered && row.referenceTime ? isoUtc(*row.referenceTime) : QString(),
+            answered && row.referenceTime ? IsoUtcText(*row.referenceTime, 3) : QString(),
             ifAnswered(fullPrecision(row.roundTrip.count())),
             ifAnswered(fullPrecision(row.offset.count())),
             ifAnswered(fullPrecision(row.rootDelay.count())),
@@ -336,7 +338,8 @@ QStringList csvFields(const ReportRow& row)
 
 bool IsUsable(const ReportRow& row)
 {
-    return row.outcome == ReportOutcome::Answered && row.healthy && row.verdict != RowVerdict::Falseticker;
+    return row.outcome == PollOutcome::Answered && row.healthy &&
+           row.verdict != AgreementVerdict::Falseticker;
 }
 
 ReportStatus WorseStatus(ReportStatus a, ReportStatus b)
@@ -359,7 +362,7 @@ ReportStatus WorseStatus(ReportStatus a, ReportStatus b)
 
 ReportStatus ThresholdStatusOf(const ReportRow& row, const ReportThresholds& thresholds)
 {
-    if (row.outcome != ReportOutcome::Answered)
+    if (row.outcome != PollOutcome::Answered)
         return ReportStatus::Ok;
     // The offset's sign says which way the clock is off; a limit is on how far.
     const std::pair<double, const ThresholdPair&> measures[] = {
@@ -466,24 +469,6 @@ QString CsvReport(const Report& report)
     return text;
 }
 
-QString CsvRecord(const QStringList& fields)
-{
-    QStringList quoted;
-    quoted.reserve(fields.size());
-    for (const QString& field : fields) {
-        const bool needsQuotes = field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) ||
-                                 field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r'));
-        if (needsQuotes) {
-            QString inner = field;
-            quoted << QLatin1Char('"') + inner.replace(QLatin1Char('"'), QLatin1String("\"\"")) +
-                          QLatin1Char('"');
-        } else {
-            quoted << field;
-        }
-    }
-    return quoted.join(QLatin1Char(',')) + QLatin1String("\r\n");
-}
-
 QString PrometheusLabelValue(const QString& value)
 {
     QString escaped;
@@ -505,7 +490,7 @@ QString PrometheusReport(const Report& report)
 {
     using Sample = std::optional<double>;
     const auto ifAnswered = [](const ReportRow& r, double value) -> Sample {
-        return r.outcome == ReportOutcome::Answered ? Sample(value) : std::nullopt;
+        return r.outcome == PollOutcome::Answered ? Sample(value) : std::nullopt;
     };
     struct Gauge
     {
@@ -520,16 +505,16 @@ QString PrometheusReport(const Report& report)
     const QString bestServer = report.verdict.bestServer.value_or(QString());
     const Gauge gauges[] = {
         {"ostrelle_server_up", "1 when the server answered in the last pass, else 0.",
-         [](const ReportRow& r) -> Sample { return r.outcome == ReportOutcome::Answered ? 1 : 0; }},
+         [](const ReportRow& r) -> Sample { return r.outcome == PollOutcome::Answered ? 1 : 0; }},
         {"ostrelle_server_healthy",
          "1 when the server's row is not red (answered, within the limits, agreeing), else 0.",
          [](const ReportRow& r) -> Sample { return IsUsable(r) ? 1 : 0; }},
         {"ostrelle_server_agreeing",
          "1 when the server's time agrees with the majority, 0 for a falseticker; absent when not judged.",
          [](const ReportRow& r) -> Sample {
-             if (r.verdict == RowVerdict::NotJudged)
+             if (!isJudged(r.verdict))
                  return std::nullopt;
-             return r.verdict == RowVerdict::Truechimer ? 1 : 0;
+             return r.verdict == AgreementVerdict::Truechimer ? 1 : 0;
          }},
         {"ostrelle_server_chosen", "1 for the server the clock would be set from, else 0.",
          [&](const ReportRow& r) -> Sample {

@@ -20,10 +20,6 @@ QString CsvReport(const Report& report);
 // The Prometheus text exposition format: gauges with a "server" label.
 QString PrometheusReport(const Report& report);
 
-// One CSV record as RFC 4180 has it: fields holding a comma, quote or line break are quoted,
-// quotes doubled, and the record ends in CRLF.
-QString CsvRecord(const QStringList& fields);
-
 // A label value for the Prometheus text format: backslash, double quote and line feed escaped.
 QString PrometheusLabelValue(const QString& value);
 

@@ -4,6 +4,7 @@
 #include "ntp/clockfilter.h"
 #include "ntp/nts/ntssessions.h"
 #include "ntp/passjudgement.h"
+#include "ntp/polloutcome.h"
 #include "ntp/serverexchange.h"
 #include "ntp/unhealthyreason.h"
 #include "platform/clock.h"
@@ -170,42 +171,27 @@ ReportTime reportTimeOf(UtcTime time)
     return std::chrono::time_point_cast<std::chrono::nanoseconds>(time);
 }
 
-// The row of a server that did not answer: why, in the words the window uses.
-ReportRow unansweredRow(const PollStep& step, std::chrono::milliseconds waited)
+ReportRow rowOf(const PollStep& step, std::chrono::milliseconds waited)
 {
     ReportRow row;
     row.server = step.server;
     row.requests = step.requests;
-    const ServerProblems why = step.reading.problems;
-    if (why.testFlag(ServerProblem::UnpollableName)) {
-        row.reasons = {QStringLiteral("Not a name that can be looked up")};
-    } else if (why.testFlag(ServerProblem::SocketError)) {
-        row.outcome = ReportOutcome::Refused;
-        row.refusal = QStringLiteral("Socket Error: ") + step.socketError;
-        row.reasons = {row.refusal};
-    } else if (why.testFlag(ServerProblem::NtsRefused) && step.nts) {
-        row.outcome = ReportOutcome::Refused;
-        row.refusal = step.nts->reason;
-        row.reasons = {row.refusal};
-    } else {
-        UnhealthyReasons reasons;
-        reasons.noReply = true;
-        reasons.replyWait = std::chrono::ceil<std::chrono::seconds>(waited);
-        row.reasons = UnhealthyReasonTexts(reasons);
+    const PollResult result = PollResultOf(step);
+    row.outcome = result.outcome;
+    if (result.outcome == PollOutcome::Refused || result.outcome == PollOutcome::KissOfDeath)
+        row.refusal = result.reason;
+    if (!step.answered) {
+        if (!result.reason.isEmpty()) {
+            row.reasons = {result.reason};
+        } else {
+            UnhealthyReasons reasons;
+            reasons.noReply = true;
+            reasons.replyWait = std::chrono::ceil<std::chrono::seconds>(waited);
+            row.reasons = UnhealthyReasonTexts(reasons);
+        }
+        return row;
     }
-    return row;
-}
-
-ReportRow rowOf(const PollStep& step, std::chrono::milliseconds waited)
-{
-    if (!step.answered)
-        return unansweredRow(step, waited);
-    ReportRow row;
-    row.server = step.server;
     const ServerReading& r = step.reading;
-    const bool kissed = r.problems.testFlag(ServerProblem::KissOfDeath);
-    row.outcome = kissed ? ReportOutcome::Refused : ReportOutcome::Answered;
-    row.refusal = kissed ? ReferenceIdText(r.referenceId) : QString();
     row.leap = r.leap;
     row.version = r.version;
     row.stratum = r.stratum;
@@ -220,7 +206,6 @@ ReportRow rowOf(const PollStep& step, std::chrono::milliseconds waited)
     row.rootDispersion = ReportSeconds(r.rootDispersionSeconds);
     row.jitter = ReportSeconds(step.jitterSeconds);
     row.samples = step.answers;
-    row.requests = step.requests;
     row.healthy = r.problems == ServerProblems();
     row.reasons = UnhealthyReasonTexts(ReasonsOf(r));
     return row;
@@ -237,10 +222,7 @@ Report JudgeServerPolls(const QList<PollStep>& polls, UtcTime passEnd, std::chro
         ReportRow row = rowOf(poll, waited);
         row.address = poll.address.isNull() ? QString() : poll.address.toString();
         if (const CandidateAgreement* judged = judgement.agreementOf(i)) {
-            if (judged->verdict == AgreementVerdict::Truechimer)
-                row.verdict = RowVerdict::Truechimer;
-            else if (judged->verdict == AgreementVerdict::Falseticker)
-                row.verdict = RowVerdict::Falseticker;
+            row.verdict = judged->verdict;
             // Too far from any reference to say anything about the time: red, as in the window.
             if (judgement.problemsOf(i).testFlag(ServerProblem::TooDistant))
                 row.healthy = false;

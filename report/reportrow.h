@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ntp/agreement.h"
+#include "ntp/polloutcome.h"
 #include "report/thresholdrange.h"
 
 #include <QString>
@@ -13,8 +15,6 @@ namespace ostrelle {
 using ReportSeconds = std::chrono::duration<double>;
 using ReportTime = std::chrono::sys_time<std::chrono::nanoseconds>;
 
-enum class ReportOutcome { Answered, TimedOut, Refused };
-
 // What NTS did for an nts:// server in this pass.
 struct ReportNts
 {
@@ -23,9 +23,6 @@ struct ReportNts
     int cookies = 0;            // cookies left for the next requests without a new key exchange
 };
 
-// How a server's answer compared with the others'.
-enum class RowVerdict { NotJudged, Truechimer, Falseticker };
-
 // One server of the report: what it answered, and whether its row would be red.
 struct ReportRow
 {
@@ -33,8 +30,8 @@ struct ReportRow
     // The address a name was polled at: a name of several addresses is one row for each. Empty
     // for an address literal, an nts:// server and a name that could not be looked up.
     QString address;
-    ReportOutcome outcome = ReportOutcome::TimedOut;
-    QString refusal; // why a Refused server was refused: a kiss-o'-death code, a socket error
+    PollOutcome outcome = PollOutcome::TimedOut;
+    QString refusal; // the reason of a Refused or KissOfDeath outcome: a socket error, the kiss code...
 
     // Meaningful when Answered.
     int leap = 0;
@@ -52,7 +49,8 @@ struct ReportRow
 
     bool healthy = false;
     QStringList reasons; // why the row is red; empty when healthy
-    RowVerdict verdict = RowVerdict::NotJudged;
+    // How the answer compared with the others'; Undecided also for a row that took no part.
+    AgreementVerdict verdict = AgreementVerdict::Undecided;
 
     std::optional<ReportTime> answeredAt; // when the last answer arrived; empty when none ever did
     std::optional<ReportNts> nts;         // for nts:// servers only

@@ -182,4 +182,22 @@ QString FilteredOffsetText(const ServerRecord& record)
         .arg(record.filteredSamples);
 }
 
+QString CsvRecord(const QStringList& fields)
+{
+    QStringList quoted;
+    quoted.reserve(fields.size());
+    for (const QString& field : fields) {
+        const bool needsQuotes = field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) ||
+                                 field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r'));
+        if (needsQuotes) {
+            QString inner = field;
+            quoted << QLatin1Char('"') + inner.replace(QLatin1Char('"'), QLatin1String("\"\"")) +
+                          QLatin1Char('"');
+        } else {
+            quoted << field;
+        }
+    }
+    return quoted.join(QLatin1Char(',')) + QLatin1String("\r\n");
+}
+
 } // namespace ostrelle

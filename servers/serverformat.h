@@ -3,6 +3,7 @@
 #include "servers/serverrecord.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace ostrelle {
 
@@ -52,5 +53,9 @@ QString FilteredOffsetText(const ServerRecord& record);
 
 // The heading of a column.
 QString ServerColumnHeading(ServerColumn column);
+
+// One CSV record as RFC 4180 has it: fields holding a comma, quote or line break are quoted,
+// quotes doubled, and the record ends in CRLF.
+QString CsvRecord(const QStringList& fields);
 
 } // namespace ostrelle

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QTimeZone>
+#include <algorithm>
 #include <cmath>
 
 namespace ostrelle {
@@ -151,6 +152,20 @@ QString DateTimeText(double t, const QLocale& locale)
 QString DateTimeText(double t)
 {
     return DateTimeText(t, QLocale());
+}
+
+QString IsoUtcText(std::chrono::sys_time<std::chrono::nanoseconds> time, int fractionDigits)
+{
+    const auto whole = std::chrono::floor<std::chrono::seconds>(time);
+    QString text = QDateTime::fromSecsSinceEpoch(whole.time_since_epoch().count(), QTimeZone::utc())
+                       .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    if (fractionDigits > 0) {
+        const qint64 nanoseconds = (time - whole).count();
+        text +=
+            QLatin1Char('.') +
+            QStringLiteral("%1").arg(nanoseconds, 9, 10, QLatin1Char('0')).left(std::min(fractionDigits, 9));
+    }
+    return text + QLatin1Char('Z');
 }
 
 } // namespace ostrelle

@@ -55,4 +55,8 @@ double PlaceInNearestEra(double eraSeconds, double reference);
 QString DateTimeText(double t, const QLocale& locale);
 QString DateTimeText(double t);
 
+// time as ISO 8601 in UTC with fractionDigits (0 to 9) decimals of the second, cut rather than
+// rounded so that a time never reads later than it was: "2026-03-04T05:06:07.000000089Z" with 9.
+QString IsoUtcText(std::chrono::sys_time<std::chrono::nanoseconds> time, int fractionDigits);
+
 } // namespace ostrelle

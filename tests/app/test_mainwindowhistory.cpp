@@ -44,7 +44,7 @@ struct Harness : WindowRig
     QString saveAs;
 };
 
-HistorySample sample(const QString& server, int second, HistoryOutcome outcome = HistoryOutcome::Answered)
+HistorySample sample(const QString& server, int second, PollOutcome outcome = PollOutcome::Answered)
 {
     HistorySample s;
     s.time = HistoryTime(std::chrono::seconds(1'800'000'000 + second));
@@ -133,7 +133,7 @@ private slots:
         for (const QString& server : Three) {
             const QList<HistorySample> kept = store->lastSamples(server, 10);
             QCOMPARE(kept.size(), 1);
-            QCOMPARE(kept.first().outcome, HistoryOutcome::TimedOut);
+            QCOMPARE(kept.first().outcome, PollOutcome::TimedOut);
         }
         QVERIFY(h.messages.shown.isEmpty());
     }
@@ -165,7 +165,7 @@ private slots:
         Harness h(dir.filePath("history.sqlite"), {"a.example"});
         for (int second = 0; second < 3; ++second) {
             h.recorder.record(sample("a.example", second));
-            h.recorder.record(sample("lab, rack \"3\"", second, HistoryOutcome::TimedOut));
+            h.recorder.record(sample("lab, rack \"3\"", second, PollOutcome::TimedOut));
         }
         h.saveAs = dir.filePath("all.csv");
         QAction* exportAll = h.menuAction(0, "ServerMenuExport");

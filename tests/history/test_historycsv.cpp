@@ -14,7 +14,7 @@ namespace {
 // 2026-03-04T05:06:07.000000089Z
 const HistoryTime When = HistoryTime(1'772'600'767'000'000'089ns);
 
-HistorySample sample(const QString& server, HistoryOutcome outcome = HistoryOutcome::Answered,
+HistorySample sample(const QString& server, PollOutcome outcome = PollOutcome::Answered,
                      const QString& detail = {})
 {
     HistorySample s;
@@ -22,7 +22,7 @@ HistorySample sample(const QString& server, HistoryOutcome outcome = HistoryOutc
     s.server = server;
     s.outcome = outcome;
     s.detail = detail;
-    if (outcome == HistoryOutcome::Answered) {
+    if (outcome == PollOutcome::Answered) {
         s.stratum = 1;
         s.referenceId = {'P', 'P', 'S', 0};
         s.offset = 0.1 + 0.2;
@@ -48,40 +48,21 @@ class TestHistoryCsv : public QObject
     Q_OBJECT
 
 private slots:
-    void shouldQuoteFieldsAsRfc4180Asks_data()
+    // The quoting itself is the shared CSV record's, read back by a real parser in the report's tests.
+    void shouldWriteAFailureAsOneQuotedUtf8Line()
     {
-        QTest::addColumn<QString>("server");
-        QTest::addColumn<QString>("detail");
-        QTest::addColumn<QByteArray>("start"); // of the line after the header past the time, in UTF-8
-
-        QTest::newRow("plain") << QStringLiteral("ntp.example.org") << QString()
-                               << QByteArray("ntp.example.org,refused,,");
-        QTest::newRow("comma") << QStringLiteral("lab, rack 3") << QStringLiteral("too short")
-                               << QByteArray("\"lab, rack 3\",refused,too short,");
-        QTest::newRow("quotes") << QStringLiteral("the \"good\" one") << QStringLiteral("mode \"3\"")
-                                << QByteArray("\"the \"\"good\"\" one\",refused,\"mode \"\"3\"\"\",");
-        QTest::newRow("non-ASCII") << QStringLiteral("Zürich-Øst.例え.jp") << QStringLiteral("żółw")
-                                   << QByteArray(
-                                          "Z\xc3\xbcrich-\xc3\x98st.\xe4\xbe\x8b\xe3\x81\x88.jp,refused,"
-                                          "\xc5\xbc\xc3\xb3\xc5\x82w,");
-        QTest::newRow("line break") << QStringLiteral("a\r\nb") << QString()
-                                    << QByteArray("\"a\r\nb\",refused,,");
-    }
-
-    void shouldQuoteFieldsAsRfc4180Asks()
-    {
-        QFETCH(QString, server);
-        QFETCH(QString, detail);
-        QFETCH(QByteArray, start);
-
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly);
-        QVERIFY(WriteHistoryCsv(buffer, {sample(server, HistoryOutcome::Refused, detail)}));
+        const HistorySample failure =
+            sample(QStringLiteral("Zürich, \"Øst\""), PollOutcome::Refused, QStringLiteral("mode \"3\""));
+        QVERIFY(WriteHistoryCsv(buffer, {failure}));
         const QByteArray csv = buffer.data();
         const qsizetype headerEnd = csv.indexOf("\r\n");
         QVERIFY(headerEnd > 0);
         // The fields an answer alone has stay empty.
-        QCOMPARE(csv.mid(headerEnd + 2), "2026-03-04T05:06:07.000000089Z," + start + ",,,,,,,\r\n");
+        QCOMPARE(csv.mid(headerEnd + 2),
+                 "2026-03-04T05:06:07.000000089Z,\"Z\xc3\xbcrich, \"\"\xc3\x98st\"\"\","
+                 "refused,\"mode \"\"3\"\"\",,,,,,,,\r\n");
     }
 
     void shouldKeepEveryDigitOfTimesAndSeconds()
@@ -116,7 +97,7 @@ private slots:
         HistorySample later = sample(QStringLiteral("b, second"));
         later.time += 1s;
         QVERIFY(store.append({later, sample(QStringLiteral("b, second")), sample(QStringLiteral("a")),
-                              sample(QStringLiteral("c"), HistoryOutcome::TimedOut)}));
+                              sample(QStringLiteral("c"), PollOutcome::TimedOut)}));
 
         QBuffer all;
         all.open(QIODevice::WriteOnly);

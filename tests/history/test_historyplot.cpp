@@ -28,7 +28,7 @@ QList<HistorySample> hourOfSamples(double unit, HistoryTime start = Start, const
         s.time = start + minute * 1min;
         s.server = server;
         if (minute == 30) {
-            s.outcome = HistoryOutcome::TimedOut;
+            s.outcome = PollOutcome::TimedOut;
         } else {
             s.offset = 2 * unit * std::sin(minute / 60.0 * 2 * M_PI);
             s.roundTrip = unit * (2 + std::cos(minute / 7.0));

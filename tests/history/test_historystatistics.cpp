@@ -19,7 +19,7 @@ QList<HistorySample> samples(const QList<std::pair<double, double>>& values, int
         s.time = time += 60s;
         s.server = QStringLiteral("s");
         if (roundTrip < 0) {
-            s.outcome = HistoryOutcome::TimedOut;
+            s.outcome = PollOutcome::TimedOut;
         } else {
             s.offset = offset / 1000;
             s.roundTrip = roundTrip / 1000;

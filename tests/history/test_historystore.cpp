@@ -33,7 +33,7 @@ HistorySample answer(const QString& server, HistoryTime time, double offset = 0.
     return s;
 }
 
-HistorySample failure(const QString& server, HistoryTime time, HistoryOutcome outcome, const QString& detail)
+HistorySample failure(const QString& server, HistoryTime time, PollOutcome outcome, const QString& detail)
 {
     HistorySample s;
     s.time = time;
@@ -81,10 +81,10 @@ private slots:
     {
         QList<HistorySample> written = {
             answer(QStringLiteral("ntp.example.org"), Now),
-            failure(QStringLiteral("ntp.example.org"), Now + 1ns, HistoryOutcome::TimedOut, {}),
-            failure(QStringLiteral("ntp.example.org"), Now + 2s, HistoryOutcome::Refused,
+            failure(QStringLiteral("ntp.example.org"), Now + 1ns, PollOutcome::TimedOut, {}),
+            failure(QStringLiteral("ntp.example.org"), Now + 2s, PollOutcome::Refused,
                     QStringLiteral("stale originate")),
-            failure(QStringLiteral("Zürich, \"Ost\""), Now + 3s, HistoryOutcome::KissOfDeath,
+            failure(QStringLiteral("Zürich, \"Ost\""), Now + 3s, PollOutcome::KissOfDeath,
                     QStringLiteral("RATE")),
             answer(QStringLiteral("Zürich, \"Ost\""), Now + 4s, -1.5e-9),
         };

@@ -1,5 +1,6 @@
 #include "history/pollhistory.h"
 #include "ntp/pollcycle.h"
+#include "report/reportpoller.h"
 
 #include <QTest>
 
@@ -35,6 +36,12 @@ PollStep noAnswer(ServerProblems why)
     step.server = "ntp.example";
     step.polledAt = PolledAt;
     step.reading.problems = why;
+    if (why.testFlag(ServerProblem::SocketError))
+        step.socketError = "Too many open files";
+    if (why.testFlag(ServerProblem::NtsRefused)) {
+        step.server = "nts://nts.example";
+        step.nts = NtsStatus{false, "NTS: authentication failed", {}, {}, {}};
+    }
     return step;
 }
 
@@ -48,31 +55,31 @@ private slots:
     void shouldKeepEachStepAsOneSample_data()
     {
         QTest::addColumn<PollStep>("step");
-        QTest::addColumn<HistoryOutcome>("outcome");
+        QTest::addColumn<PollOutcome>("outcome");
         QTest::addColumn<QString>("detail");
         QTest::addColumn<bool>("keepsFigures");
 
-        QTest::newRow("answer") << answer(2, {192, 0, 2, 1}) << HistoryOutcome::Answered << QString() << true;
+        QTest::newRow("answer") << answer(2, {192, 0, 2, 1}) << PollOutcome::Answered << QString() << true;
         QTest::newRow("answer announcing a leap")
-            << answer(1, {'G', 'P', 'S', 0}, ServerProblem::LeapAnnounced) << HistoryOutcome::Answered
+            << answer(1, {'G', 'P', 'S', 0}, ServerProblem::LeapAnnounced) << PollOutcome::Answered
             << QString() << true;
         QTest::newRow("kiss-o'-death") << answer(0, {'R', 'A', 'T', 'E'}, ServerProblem::KissOfDeath)
-                                       << HistoryOutcome::KissOfDeath << "RATE" << false;
-        QTest::newRow("short kiss code") << answer(0, {'N', 'T', 'S', 0}, ServerProblem::KissOfDeath)
-                                         << HistoryOutcome::KissOfDeath << "NTS" << false;
+                                       << PollOutcome::KissOfDeath << "RATE" << false;
         QTest::newRow("no timestamps") << answer(3, {10, 0, 0, 1}, ServerProblem::NoTimestamps, false)
-                                       << HistoryOutcome::Refused << "no timestamps" << false;
-        QTest::newRow("silence") << noAnswer({}) << HistoryOutcome::TimedOut << QString() << false;
-        QTest::newRow("socket error")
-            << noAnswer(ServerProblem::SocketError) << HistoryOutcome::TimedOut << "socket error" << false;
-        QTest::newRow("unpollable name") << noAnswer(ServerProblem::UnpollableName)
-                                         << HistoryOutcome::TimedOut << "name not pollable" << false;
+                                       << PollOutcome::Refused << "No timestamps in the reply" << false;
+        QTest::newRow("silence") << noAnswer({}) << PollOutcome::TimedOut << QString() << false;
+        QTest::newRow("socket error") << noAnswer(ServerProblem::SocketError) << PollOutcome::Refused
+                                      << "Socket Error: Too many open files" << false;
+        QTest::newRow("NTS refusal") << noAnswer(ServerProblem::NtsRefused) << PollOutcome::Refused
+                                     << "NTS: authentication failed" << false;
+        QTest::newRow("unpollable name") << noAnswer(ServerProblem::UnpollableName) << PollOutcome::TimedOut
+                                         << "Not a name that can be looked up" << false;
     }
 
     void shouldKeepEachStepAsOneSample()
     {
         QFETCH(PollStep, step);
-        QFETCH(HistoryOutcome, outcome);
+        QFETCH(PollOutcome, outcome);
         QFETCH(QString, detail);
         QFETCH(bool, keepsFigures);
 
@@ -89,6 +96,14 @@ private slots:
         QCOMPARE(sample.roundTrip, keepsFigures ? step.reading.roundTripSeconds : 0.0);
         QCOMPARE(sample.rootDelay, keepsFigures ? step.reading.rootDelaySeconds : 0.0);
         QCOMPARE(sample.rootDispersion, keepsFigures ? step.reading.rootDispersionSeconds : 0.0);
+
+        // The report says of the same step what the history keeps.
+        const ReportRow row = JudgeServerPolls({step}, PolledAt, seconds(10)).rows.value(0);
+        QCOMPARE(row.outcome, outcome);
+        if (outcome == PollOutcome::Refused || outcome == PollOutcome::KissOfDeath)
+            QCOMPARE(row.refusal, detail);
+        else if (!detail.isEmpty())
+            QCOMPARE(row.reasons.value(0), detail);
     }
 };
 

@@ -39,7 +39,7 @@ public:
         inPass = false;
         ReportRow row;
         row.server = QStringLiteral("a.example");
-        row.outcome = ReportOutcome::Answered;
+        row.outcome = PollOutcome::Answered;
         row.healthy = true;
         row.offset = ReportSeconds(passes);
         return {{row}, {}, {}};

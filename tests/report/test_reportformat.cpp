@@ -18,7 +18,7 @@ ReportRow answered(const QString& server, int stratum, double offset)
 {
     ReportRow row;
     row.server = server;
-    row.outcome = ReportOutcome::Answered;
+    row.outcome = PollOutcome::Answered;
     row.version = 4;
     row.stratum = stratum;
     row.referenceId = QStringLiteral("GPS");
@@ -28,7 +28,7 @@ ReportRow answered(const QString& server, int stratum, double offset)
     row.rootDelay = ReportSeconds(0.0001220703125);
     row.rootDispersion = ReportSeconds(0.000518798828125);
     row.healthy = true;
-    row.verdict = RowVerdict::Truechimer;
+    row.verdict = AgreementVerdict::Truechimer;
     return row;
 }
 
@@ -43,7 +43,7 @@ ReportRow timedOut(const QString& server)
 ReportRow refused(const QString& server, const QString& why)
 {
     ReportRow row = timedOut(server);
-    row.outcome = ReportOutcome::Refused;
+    row.outcome = PollOutcome::Refused;
     row.refusal = why;
     row.reasons = {QStringLiteral("kiss-o'-death")};
     return row;
@@ -58,7 +58,7 @@ Report mixedReport()
     red.reasons = {QStringLiteral("stratum 9 above 4"), QStringLiteral("reference time 61 min old")};
     red.referenceTime.reset();
     ReportRow liar = answered(QString::fromUtf8("back\\nslash zeit.f\xc3\xbcr"), 2, 3.5);
-    liar.verdict = RowVerdict::Falseticker;
+    liar.verdict = AgreementVerdict::Falseticker;
     return {{answered(QStringLiteral("127.0.0.2"), 1, 0.000123456789012345), red, liar,
              timedOut(QStringLiteral("127.0.0.9")),
              refused(QStringLiteral("127.0.0.7"), QStringLiteral("RATE"))},
@@ -77,7 +77,7 @@ ReportThresholds offsetThresholds(const QString& warning, const QString& critica
 QList<ReportRow> ntsRows()
 {
     ReportRow failed = timedOut(QStringLiteral("nts://bad.example"));
-    failed.outcome = ReportOutcome::Refused;
+    failed.outcome = PollOutcome::Refused;
     failed.refusal = QStringLiteral("NTS: the certificate of \"bad.example\" has expired");
     failed.nts = ReportNts{false, failed.refusal, 0};
     ReportRow good = answered(QStringLiteral("nts://good.example:4460"), 2, 0.002);
@@ -126,7 +126,7 @@ private slots:
         ReportRow red = good;
         red.healthy = false;
         ReportRow liar = good;
-        liar.verdict = RowVerdict::Falseticker;
+        liar.verdict = AgreementVerdict::Falseticker;
         const ReportVerdict agreed{QStringLiteral("a"), {}, ReportSeconds(0.001), ReportAgreement::Agreed};
         const ReportVerdict unchecked{
             QStringLiteral("a"), {}, ReportSeconds(0.001), ReportAgreement::NotChecked};
@@ -291,7 +291,7 @@ private slots:
             QCOMPARE(object.value("server").toString(), row.server);
             QCOMPARE(object.value("healthy").toBool(), IsUsable(row));
             QCOMPARE(object.value("reasons").toVariant().toStringList(), row.reasons);
-            if (row.outcome != ReportOutcome::Answered) {
+            if (row.outcome != PollOutcome::Answered) {
                 QVERIFY(object.value("offset").isNull());
                 QVERIFY(object.value("stratum").isNull());
                 continue;
@@ -342,7 +342,7 @@ private slots:
 
         for (qsizetype i = 0; i < report.rows.size(); ++i) {
             const ReportRow& row = report.rows.at(i);
-            const bool answered = row.outcome == ReportOutcome::Answered;
+            const bool answered = row.outcome == PollOutcome::Answered;
             const QStringList fields = records.at(i + 1).toVariant().toStringList();
             QCOMPARE(fields.size(), header.size());
             QCOMPARE(fields.at(header.indexOf("server")), row.server);
@@ -361,7 +361,7 @@ private slots:
                 QCOMPARE(value("ostrelle_server_round_trip_seconds").toDouble(), row.roundTrip.count());
                 QCOMPARE(value("ostrelle_server_stratum").toDouble(), double(row.stratum));
                 QCOMPARE(value("ostrelle_server_agreeing").toDouble(),
-                         row.verdict == RowVerdict::Truechimer ? 1.0 : 0.0);
+                         row.verdict == AgreementVerdict::Truechimer ? 1.0 : 0.0);
             }
         }
     }

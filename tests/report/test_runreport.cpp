@@ -27,7 +27,7 @@ ReportRow row(const QString& server, bool healthy)
 {
     ReportRow r;
     r.server = server;
-    r.outcome = ReportOutcome::Answered;
+    r.outcome = PollOutcome::Answered;
     r.stratum = 2;
     r.healthy = healthy;
     return r;
