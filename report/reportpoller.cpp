@@ -122,16 +122,18 @@ private:
         m_samples.append(sample);
         if (m_givingUp)
             return;
-        const bool kissed = sample.answered && sample.reading.problems.testFlag(ServerProblem::KissOfDeath);
-        const bool failed = !sample.answered && (sample.reading.problems &
-                                                 (ServerProblem::SocketError | ServerProblem::NtsRefused));
+        // A kiss-o'-death, or a poll that failed before any answer (its socket, NTS), will not
+        // change with more asking; an answer that was refused for its content might.
+        const PollOutcome outcome = PollResultOf(sample).outcome;
+        const bool stopAsking =
+            outcome == PollOutcome::KissOfDeath || (outcome == PollOutcome::Refused && !sample.answered);
         int answers = 0;
         for (const PollStep& s : std::as_const(m_samples))
             answers += s.answered ? 1 : 0;
         // The first answer lengthens the wait for the next request to the full spacing.
         if (answers == 1 && sample.answered && m_nextSample.isActive())
             scheduleNextSample();
-        if (kissed || failed || answers >= m_options.samples || !m_nextSample.isActive())
+        if (stopAsking || answers >= m_options.samples || !m_nextSample.isActive())
             finish();
     }
 
