@@ -85,10 +85,12 @@ bool SingleInstance::askRunningCopy()
         socket.connectToServer(m_socketName);
         if (socket.waitForConnected(int(deadline.remainingTime()))) {
             socket.write(ShowRequest.data(), ShowRequest.size());
-            // Its answer is the socket closing once it has read the request.
-            if (socket.waitForBytesWritten(int(deadline.remainingTime())) &&
-                (socket.state() == QLocalSocket::UnconnectedState ||
-                 socket.waitForDisconnected(int(deadline.remainingTime()))))
+            // Its answer is the socket closing once it has read the request. That close can come
+            // before the write is seen to end, and waitForBytesWritten() then says false: asking
+            // again would show the window twice, so only what is left unwritten counts.
+            static_cast<void>(socket.waitForBytesWritten(int(deadline.remainingTime())));
+            if (socket.bytesToWrite() == 0 && (socket.state() == QLocalSocket::UnconnectedState ||
+                                               socket.waitForDisconnected(int(deadline.remainingTime()))))
                 return true;
         }
         QThread::msleep(50);

@@ -85,13 +85,17 @@ std::optional<ReportFormat> formatNamed(const QString& name)
 }
 
 // Qt names the program in the usage line only once an application object exists, and then by the
-// path it was started with; the help is printed before one exists, so name it here.
+// path it was started with; the help is printed before one exists, so name it here, as it is typed:
+// without the .exe that Windows adds, so that both systems give the same usage line.
 QString helpText(const QCommandLineParser& parser, const QString& program)
 {
     const QString withoutUsage = parser.helpText().section(QLatin1Char('\n'), 1);
+    QString name = QFileInfo(program).fileName();
+    if (name.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive))
+        name.chop(4);
     return QStringLiteral(
                "Usage: %1 [--report | --exporter [--listen address:port]] [options] [server...]\n%2")
-        .arg(QFileInfo(program).fileName(), withoutUsage);
+        .arg(name, withoutUsage);
 }
 
 CommandLine usageError(const QString& message)

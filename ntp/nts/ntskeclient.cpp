@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QHash>
 #include <QHostAddress>
+#include <QMetaObject>
 #include <QNetworkProxy>
 #include <QtEndian>
 #include <cerrno>
@@ -218,7 +219,17 @@ void NtsKeClient::start(const QString& host, quint16 port, std::chrono::millisec
 
 void NtsKeClient::connectTo(const QHostAddress& address)
 {
-    m_socket.connectToHost(address, m_port);
+    // From the event loop: a refusal that the system gives at once (Wine on loopback, a network
+    // without a route) comes out of connectToHost() itself, and would end the exchange inside
+    // start(), before its caller has seen it running.
+    const quint64 attempt = m_attempt;
+    QMetaObject::invokeMethod(
+        this,
+        [this, attempt, address] {
+            if (attempt == m_attempt && m_session)
+                m_socket.connectToHost(address, m_port);
+        },
+        Qt::QueuedConnection);
 }
 
 void NtsKeClient::abort()

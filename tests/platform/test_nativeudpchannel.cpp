@@ -130,6 +130,9 @@ private slots:
     // reply.
     void shouldStayListeningAfterPortUnreachable()
     {
+        if (RunningUnderWine())
+            QSKIP("Wine stops watching a UDP socket for good once Linux has queued an ICMP refusal on it; "
+                  "Windows reports the refusal on the next read and goes on");
         const quint16 port = unusedPort(QHostAddress(QHostAddress::LocalHost));
         Client client(port);
         QVERIFY(client.connectTo(QStringLiteral("127.0.0.1")));
@@ -186,10 +189,13 @@ private slots:
     void shouldForgetRequestClosedBeforeItsAddressIsKnown()
     {
         QFETCH(QString, abandoned);
-        NtpResponder responder{QHostAddress(QStringLiteral("127.0.0.2"))};
+        NtpResponder responder;
         QVERIFY2(responder.isListening(), qPrintable(responder.errorString()));
         Client client(responder.port());
-        client.channel.setRemoteHost(abandoned);
+        // To a port of its own: a socket opened for it would drop the responder's reply. (Not to
+        // another loopback address: Wine binds a datagram socket asked for 127.0.0.2 to every
+        // address, and its replies then come from 127.0.0.1.)
+        client.channel.setRemoteHost(abandoned, unusedPort(QHostAddress(QHostAddress::LocalHost)));
         client.channel.connectToRemote();
         client.channel.close();
         QVERIFY(client.connectTo(responder.address().toString()));

@@ -57,11 +57,6 @@ bool MayMoveRealClock()
 
 bool WaitForPortUnreachable(const NativeUdpChannel& channel, int timeoutMs)
 {
-    if (RunningUnderWine()) {
-        QTest::qWait(200);
-        return channel.lastIgnoredError() == 0 ||
-               NativeUdpSocket::isPortUnreachable(channel.lastIgnoredError());
-    }
     return QTest::qWaitFor(
         [&channel] { return NativeUdpSocket::isPortUnreachable(channel.lastIgnoredError()); }, timeoutMs);
 }

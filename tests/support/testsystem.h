@@ -4,8 +4,9 @@ namespace ostrelle {
 
 class NativeUdpChannel;
 
-// Whether the tests run under Wine, which lacks some of what Windows does: it never reports an ICMP
-// refusal on a connected UDP socket, and stamps no datagram with its arrival.
+// Whether the tests run under Wine, which lacks some of what Windows does: it stamps no datagram
+// with its arrival, stops watching a UDP socket once an ICMP refusal has reached it, and binds a
+// datagram socket asked for a loopback address other than 127.0.0.1 to every address.
 bool RunningUnderWine();
 
 // Whether this process could move the machine's real clock, so that a test that tries to set it
@@ -13,9 +14,8 @@ bool RunningUnderWine();
 // process Wine runs in (Wine hands a step to Linux); on Windows, the time privilege in the token.
 bool MayMoveRealClock();
 
-// Waits until the channel has taken in the ICMP refusal its last request drew (at most timeoutMs);
-// under Wine, which never reports one, only long enough for it to have reached the socket on
-// loopback. False when the refusal did not show, or something else did.
+// Waits until the channel has taken in the ICMP refusal its last request drew (at most timeoutMs).
+// False when the refusal did not show, or something else did.
 [[nodiscard]] bool WaitForPortUnreachable(const NativeUdpChannel& channel, int timeoutMs);
 
 } // namespace ostrelle
