@@ -1,5 +1,7 @@
 #include "history/historystore.h"
 
+#include "platform/lockfile.h"
+
 #include <QAtomicInteger>
 #include <QDateTime>
 #include <QDir>
@@ -153,7 +155,7 @@ bool HistoryStore::open(Mode mode)
         // SQLite's own locks only last a transaction; a second copy of the program is seen here.
         m_lock = std::make_unique<QLockFile>(m_path + QStringLiteral(".lock"));
         m_lock->setStaleLockTime(0);
-        if (!m_lock->tryLock(0)) {
+        if (!TryLockFile(*m_lock)) {
             const bool held = m_lock->error() == QLockFile::LockFailedError;
             m_lock.reset();
             report(held ? QStringLiteral("History is off: the history database %1 is in use by another "
@@ -320,7 +322,7 @@ void HistoryStore::settleFault()
             if (m_mode == Mode::ReadWrite) {
                 m_lock = std::make_unique<QLockFile>(m_path + QStringLiteral(".lock"));
                 m_lock->setStaleLockTime(0);
-                m_lock->tryLock(0);
+                TryLockFile(*m_lock);
             }
         } else {
             report(QStringLiteral("History is off: the history database %1 is damaged and could not be "

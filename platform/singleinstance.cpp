@@ -1,5 +1,7 @@
 #include "platform/singleinstance.h"
 
+#include "platform/lockfile.h"
+
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -37,17 +39,6 @@ SingleInstance::SingleInstance(const QString& folder, QObject* parent)
 }
 
 SingleInstance::~SingleInstance() = default;
-
-bool TryLockFile(QLockFile& lock)
-{
-#if defined(Q_OS_WIN)
-    // A holder keeps its lock file open without leave to delete it, so the file can be removed only
-    // once its holder is gone. The process id inside says less: Windows hands a dead copy's id to a
-    // new process, perhaps another copy of this program, and then the lock looks held for ever.
-    lock.removeStaleLockFile();
-#endif
-    return lock.tryLock();
-}
 
 SingleInstance::Claim SingleInstance::claim()
 {
