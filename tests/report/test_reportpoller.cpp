@@ -243,9 +243,10 @@ void ReportPollerTest::shouldBelieveTheLeastDelayedSample()
     bool replied = false;
     QStringList tooSoon;
     connect(&responder, &NtpResponder::requestReceived, &responder, [&](const QByteArray& datagram) {
-        // Loopback and one event loop: 10 ms for a request that waited behind the previous one.
+        // Loopback and one event loop, on a busy machine or under Wine: 25 ms for an arrival seen
+        // late and the next one seen on time. Asking without the spacing would be far quicker.
         const qint64 arrival = sinceStart.elapsed();
-        if (previousArrival >= 0 && arrival - previousArrival < (replied ? 150 : 120) - 10)
+        if (previousArrival >= 0 && arrival - previousArrival < (replied ? 150 : 120) - 25)
             tooSoon << QStringLiteral("request %1 after %2 ms").arg(request).arg(arrival - previousArrival);
         previousArrival = arrival;
         const QChar kind = path.at(std::min<qsizetype>(request++, path.size() - 1));
@@ -285,10 +286,11 @@ void ReportPollerTest::shouldBelieveTheLeastDelayedSample()
     if (answers == 0)
         return;
     const bool anyPrompt = path.contains(u'p') || path.contains(u'P');
-    // A late reply reads about half its lateness behind; the prompt one reads true.
-    QVERIFY2(std::abs(row.offset.count()) < (anyPrompt ? 0.005 : Late),
+    // A late reply reads about half its lateness (20 ms) behind; the prompt one reads true, give
+    // or take what a busy machine adds to a loopback round trip.
+    QVERIFY2(std::abs(row.offset.count()) < (anyPrompt ? Late / 4 : Late),
              qPrintable(QString::number(row.offset.count())));
-    QVERIFY2(jittery ? row.jitter.count() > Late / 4 : row.jitter.count() < 0.005,
+    QVERIFY2(jittery ? row.jitter.count() > Late / 4 : row.jitter.count() < Late / 4,
              qPrintable(QString::number(row.jitter.count())));
 }
 
